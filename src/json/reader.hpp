@@ -1,0 +1,136 @@
+#pragma once
+// Strict record reading on top of Boost.JSON's streaming parser.
+//
+// A text is first turned into a flat list of events (Document); a Cursor then
+// reads records from it in order, like a pull parser. Errors carry the texts
+// the extension and its users know ("invalid type: null, expected a boolean",
+// "duplicate field `url`", "EOF while parsing an object", ...) and end with
+// " at line L column C", C being the number of bytes read on line L where the
+// reader stopped. Errors are reported in the order of the text: a type error
+// before a later syntax error wins, as a streaming reader would have it.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nm::json {
+
+// Arrays and objects nest at most this deep; the outermost value is level 1.
+inline constexpr int kMaxDepth = 127;
+
+enum class Kind : uint8_t {
+  object_begin,
+  object_end,
+  array_begin,
+  array_end,
+  key,
+  string,
+  null,
+  boolean,
+  int64,
+  uint64,
+  float64,
+  end,           // the text ended after the value (only white space followed)
+  syntax_error,  // the text is broken here; `text` is the message
+};
+
+struct Event {
+  Kind kind;
+  bool flag = false;  // boolean value
+  int64_t i = 0;
+  uint64_t u = 0;
+  double d = 0;
+  std::string text;   // key, string, error message
+  size_t offset = 0;  // syntax_error: byte offset of the stop
+};
+
+class Document {
+ public:
+  explicit Document(std::string_view text);
+  std::string_view text() const { return text_; }
+  const std::vector<Event>& events() const { return events_; }
+
+ private:
+  std::string_view text_;
+  std::vector<Event> events_;
+};
+
+// Describes the fields of a record: its keys (several keys may name one
+// field), the field names used in "duplicate field" texts, and the name used
+// in "expected struct X".
+struct RecordSpec {
+  std::string_view expected;  // "struct Message"
+  std::span<const std::string_view> fields;  // field names, in declared order
+  struct Key {
+    std::string_view key;
+    size_t field;
+  };
+  std::span<const Key> keys;  // keys accepted in object form
+};
+
+class Cursor {
+ public:
+  explicit Cursor(const Document& doc) : doc_(doc) {}
+
+  // Each reader consumes one value and returns true, or records the error
+  // (the first one only) and returns false.
+  bool read_string(std::string& out);
+  bool read_opt_string(std::optional<std::string>& out);
+  bool read_bool(bool& out);
+  // A non-negative integer no larger than max; `expected` is "u64", "u16"...
+  bool read_uint(uint64_t& out, uint64_t max, std::string_view expected);
+  bool read_opt_uint(std::optional<uint64_t>& out, uint64_t max, std::string_view expected);
+  // Any JSON number, as the nearest double; null gives absent.
+  bool read_opt_f64(std::optional<double>& out);
+  // An array; `element` reads one element (called until the array ends).
+  bool read_seq(const std::function<bool(Cursor&)>& element);
+  // An array of exactly n values read by `element(i)`.
+  bool read_tuple(size_t n, std::string_view expected, const std::function<bool(Cursor&, size_t)>& element);
+  // A record as an object (keys of the spec; unknown keys skipped; a field
+  // given twice is an error) or as an array read by position (missing
+  // trailing values keep their defaults; an extra value is an error).
+  // `field(i)` reads the value of field i. `seen`, when given, receives which
+  // fields were present.
+  bool read_record(const RecordSpec& spec, const std::function<bool(Cursor&, size_t)>& field,
+                   std::vector<bool>* seen = nullptr);
+  // `read_record`, then an error "missing field `F`" for the first field of
+  // `required` that was absent.
+  bool read_record_required(const RecordSpec& spec, std::span<const size_t> required,
+                            const std::function<bool(Cursor&, size_t)>& field);
+  // Skips any value.
+  bool skip();
+  // True when the next value is null (without consuming it).
+  bool peek_null() const;
+  // After the outermost value: nothing but white space may follow.
+  bool finish();
+
+  bool failed() const { return failed_; }
+  // The error text with its position suffix.
+  std::string error() const;
+
+ private:
+  const Event& peek() const { return doc_.events()[pos_]; }
+  bool fail_invalid_type(std::string_view expected);
+  bool fail_at_event(std::string message, size_t event, int where);
+  bool fail_syntax(const Event& e);
+  bool fail_missing(std::string_view field);
+
+  const Document& doc_;
+  size_t pos_ = 0;
+  bool failed_ = false;
+  std::string message_;
+  size_t error_offset_ = 0;
+};
+
+// Reads a whole text as one record of `spec` (see Cursor::read_record), with
+// nothing but white space after it. Returns the error text on failure.
+std::optional<std::string> read_document(std::string_view text, const RecordSpec& spec,
+                                         const std::function<bool(Cursor&, size_t)>& field);
+
+// How numbers look in error texts: "integer `5`", "floating point `2.5`".
+std::string describe_float(double d);
+
+}  // namespace nm::json

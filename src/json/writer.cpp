@@ -1,0 +1,87 @@
+#include "json/writer.hpp"
+
+#include <boost/json/serialize.hpp>
+#include <boost/json/string_view.hpp>
+#include <charconv>
+#include <cmath>
+
+namespace nm::json {
+
+void append_string(std::string& out, std::string_view s) {
+  out += boost::json::serialize(boost::json::string_view(s.data(), s.size()));
+}
+
+void append_uint(std::string& out, uint64_t v) {
+  char buf[24];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, r.ptr);
+}
+
+void append_double(std::string& out, double d) {
+  if (!std::isfinite(d)) {
+    out += "null";
+    return;
+  }
+  char buf[64];
+  const double mag = std::fabs(d);
+  if (mag == 0 || (mag >= 1e-5 && mag < 1e16)) {
+    const auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::fixed);
+    const std::string_view text(buf, static_cast<size_t>(r.ptr - buf));
+    out += text;
+    if (text.find('.') == std::string_view::npos) out += ".0";
+    return;
+  }
+  // Exponent form without a plus sign or leading zeros: 1e16, 1.5e-7.
+  const auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
+  const std::string_view text(buf, static_cast<size_t>(r.ptr - buf));
+  const size_t e = text.find('e');
+  out += text.substr(0, e + 1);
+  std::string_view exp = text.substr(e + 1);
+  if (!exp.empty() && exp[0] == '+') exp.remove_prefix(1);
+  if (!exp.empty() && exp[0] == '-') {
+    out += '-';
+    exp.remove_prefix(1);
+  }
+  while (exp.size() > 1 && exp[0] == '0') exp.remove_prefix(1);
+  out += exp;
+}
+
+PrettyObject& PrettyObject::string(std::string_view key, std::string_view value) {
+  std::string v;
+  append_string(v, value);
+  members_.emplace_back(std::string(key), std::move(v));
+  return *this;
+}
+
+PrettyObject& PrettyObject::strings(std::string_view key, const std::vector<std::string>& values) {
+  std::string v;
+  if (values.empty()) {
+    v = "[]";
+  } else {
+    v = "[\n";
+    for (size_t i = 0; i < values.size(); ++i) {
+      v += "    ";
+      append_string(v, values[i]);
+      v += i + 1 < values.size() ? ",\n" : "\n";
+    }
+    v += "  ]";
+  }
+  members_.emplace_back(std::string(key), std::move(v));
+  return *this;
+}
+
+std::string PrettyObject::str() const {
+  if (members_.empty()) return "{}";
+  std::string out = "{\n";
+  for (size_t i = 0; i < members_.size(); ++i) {
+    out += "  ";
+    append_string(out, members_[i].first);
+    out += ": ";
+    out += members_[i].second;
+    out += i + 1 < members_.size() ? ",\n" : "\n";
+  }
+  out += "}";
+  return out;
+}
+
+}  // namespace nm::json

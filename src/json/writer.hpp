@@ -1,0 +1,34 @@
+#pragma once
+// Writing compact JSON records and the pretty-printed manifests.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace nm::json {
+
+// A JSON string: quote and backslash escaped, \b \t \n \f \r, other control
+// characters as \u00xx (lower case), everything else as it is.
+void append_string(std::string& out, std::string_view s);
+void append_uint(std::string& out, uint64_t v);
+// The shortest text that reads back as the same double: plain notation with
+// at least one digit after the point from 1e-5 up to below 1e16, exponent
+// notation otherwise ("1e16", "1.5e-7"). Not finite gives null.
+void append_double(std::string& out, double d);
+
+// A small pretty writer: two-space indent, ": " after keys, one array element
+// a line. Values are strings or arrays of strings, which is all a host
+// manifest holds.
+class PrettyObject {
+ public:
+  PrettyObject& string(std::string_view key, std::string_view value);
+  PrettyObject& strings(std::string_view key, const std::vector<std::string>& values);
+  // The document, without a final line feed.
+  std::string str() const;
+
+ private:
+  std::vector<std::pair<std::string, std::string>> members_;  // key, rendered value
+};
+
+}  // namespace nm::json

@@ -1,0 +1,48 @@
+#pragma once
+// Files, folders, the environment and the program's own location.
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/result.hpp"
+
+namespace nm::os {
+
+namespace fs = std::filesystem;
+
+fs::path path_from_utf8(std::string_view utf8);
+// None when the path cannot be written as UTF-8.
+std::optional<std::string> path_to_utf8(const fs::path& p);
+// For messages: invalid parts replaced.
+std::string path_display(const fs::path& p);
+
+// A variable that is present with an empty value yields "".
+std::optional<std::string> get_env(const char* name);
+
+// Full path of the running executable; the error is the system's text.
+Result<fs::path> exe_path();
+// The user's roaming application data folder (POSIX: $XDG_CONFIG_HOME when
+// absolute, else $HOME/.config).
+std::optional<fs::path> roaming_app_data();
+
+// Error texts are the system's text (see error.hpp).
+Result<std::string> read_file(const fs::path& p);
+// Creates or truncates, then writes every byte.
+Status write_file(const fs::path& p, std::string_view bytes);
+// Opens for appending (created if absent, shared for read, write and delete),
+// writes the bytes in one append write (resuming an interrupted one), closes.
+Status append_file(const fs::path& p, std::string_view bytes);
+// Creates or truncates the file for writing and closes it, writing nothing.
+bool create_empty_file(const fs::path& p);
+bool remove_file(const fs::path& p);
+// Creates the folder and its missing parents.
+Status make_dirs(const fs::path& p);
+// Symbolic links followed.
+bool is_dir(const fs::path& p);
+// Whether the metadata of the path can be read (it exists and is reachable).
+bool metadata_readable(const fs::path& p);
+// Moves a file or folder, replacing an existing file at the target.
+bool move_replace(const fs::path& from, const fs::path& to);
+
+}  // namespace nm::os

@@ -1,0 +1,50 @@
+#include "platform/console.hpp"
+
+#include <windows.h>
+
+#include "base/cmdline.hpp"
+#include "platform/error.hpp"
+#include "platform/win32/wide.hpp"
+
+namespace nm::os {
+
+std::vector<std::string> arguments(int, char**) {
+  auto all = split_command_line(win::from_wide_lossy(GetCommandLineW()));
+  if (!all.empty()) all.erase(all.begin());
+  return all;
+}
+
+// The handles are raw: no text-mode translation ever touches the bytes.
+void init_stdio() {}
+
+Result<size_t> read_stdin(char* buf, size_t n) {
+  HANDLE h = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD got = 0;
+  const DWORD want = n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(n);
+  if (!ReadFile(h, buf, want, &got, nullptr)) {
+    const DWORD err = GetLastError();
+    if (err == ERROR_BROKEN_PIPE || err == ERROR_HANDLE_EOF) return size_t{0};
+    return Error{system_error_text(static_cast<int>(err))};
+  }
+  return static_cast<size_t>(got);
+}
+
+static DWORD write_all(HANDLE h, std::string_view bytes) {
+  while (!bytes.empty()) {
+    DWORD done = 0;
+    const DWORD chunk = bytes.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(bytes.size());
+    if (!WriteFile(h, bytes.data(), chunk, &done, nullptr)) return GetLastError();
+    bytes.remove_prefix(done);
+  }
+  return 0;
+}
+
+Status write_stdout(std::string_view bytes) {
+  if (const DWORD err = write_all(GetStdHandle(STD_OUTPUT_HANDLE), bytes))
+    return Error{system_error_text(static_cast<int>(err))};
+  return {};
+}
+
+void write_stderr(std::string_view bytes) { write_all(GetStdHandle(STD_ERROR_HANDLE), bytes); }
+
+}  // namespace nm::os

@@ -1,0 +1,23 @@
+#include "platform/error.hpp"
+
+#include <windows.h>
+
+#include "base/text.hpp"
+#include "platform/win32/wide.hpp"
+
+namespace nm::os {
+
+std::string system_error_text(int code) {
+  wchar_t* buf = nullptr;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+  std::string text;
+  if (n && buf) text = win::from_wide_lossy(std::wstring_view(buf, n));
+  if (buf) LocalFree(buf);
+  return std::string(trim_unicode_end(text)) + " (os error " + std::to_string(code) + ")";
+}
+
+int last_error() { return static_cast<int>(GetLastError()); }
+
+}  // namespace nm::os

@@ -1,0 +1,148 @@
+#include "platform/fs.hpp"
+
+#include <windows.h>
+#include <initguid.h>
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <vector>
+
+#include "platform/error.hpp"
+#include "platform/win32/wide.hpp"
+
+namespace nm::os {
+
+fs::path path_from_utf8(std::string_view utf8) { return fs::path(win::to_wide(utf8)); }
+
+std::optional<std::string> path_to_utf8(const fs::path& p) { return win::from_wide(p.native()); }
+
+std::string path_display(const fs::path& p) { return win::from_wide_lossy(p.native()); }
+
+std::optional<std::string> get_env(const char* name) {
+  const std::wstring wname = win::to_wide(name);
+  SetLastError(0);
+  const DWORD n = GetEnvironmentVariableW(wname.c_str(), nullptr, 0);
+  if (n == 0) {
+    if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+    return std::string();
+  }
+  std::wstring buf(n, L'\0');
+  const DWORD m = GetEnvironmentVariableW(wname.c_str(), buf.data(), n);
+  buf.resize(m);
+  return win::from_wide_lossy(buf);
+}
+
+Result<fs::path> exe_path() {
+  std::vector<wchar_t> buf(MAX_PATH);
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0) return Error{last_error_text()};
+    if (n < buf.size()) return fs::path(std::wstring(buf.data(), n));
+    buf.resize(buf.size() * 2);
+  }
+}
+
+std::optional<fs::path> roaming_app_data() {
+  PWSTR raw = nullptr;
+  const HRESULT hr = SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &raw);
+  if (FAILED(hr)) {
+    CoTaskMemFree(raw);
+    return std::nullopt;
+  }
+  fs::path p(std::wstring(raw, static_cast<size_t>(lstrlenW(raw))));
+  CoTaskMemFree(raw);
+  return p;
+}
+
+namespace {
+struct Handle {
+  HANDLE h;
+  ~Handle() {
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  }
+};
+
+DWORD write_all(HANDLE h, std::string_view bytes) {
+  while (!bytes.empty()) {
+    DWORD done = 0;
+    const DWORD chunk = bytes.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(bytes.size());
+    if (!WriteFile(h, bytes.data(), chunk, &done, nullptr)) return GetLastError();
+    bytes.remove_prefix(done);
+  }
+  return 0;
+}
+}  // namespace
+
+Result<std::string> read_file(const fs::path& p) {
+  Handle f{CreateFileW(p.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+  if (f.h == INVALID_HANDLE_VALUE) return Error{last_error_text()};
+  std::string out;
+  char buf[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(f.h, buf, sizeof buf, &got, nullptr)) return Error{last_error_text()};
+    if (got == 0) break;
+    out.append(buf, got);
+  }
+  return out;
+}
+
+Status write_file(const fs::path& p, std::string_view bytes) {
+  Handle f{CreateFileW(p.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr)};
+  if (f.h == INVALID_HANDLE_VALUE) return Error{last_error_text()};
+  if (const DWORD err = write_all(f.h, bytes)) return Error{system_error_text(static_cast<int>(err))};
+  return {};
+}
+
+Status append_file(const fs::path& p, std::string_view bytes) {
+  // Append-only access: every write lands at the current end of the file,
+  // so lines of several processes never overwrite each other.
+  Handle f{CreateFileW(p.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr)};
+  if (f.h == INVALID_HANDLE_VALUE) return Error{last_error_text()};
+  if (const DWORD err = write_all(f.h, bytes)) return Error{system_error_text(static_cast<int>(err))};
+  return {};
+}
+
+bool create_empty_file(const fs::path& p) {
+  Handle f{CreateFileW(p.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr)};
+  return f.h != INVALID_HANDLE_VALUE;
+}
+
+bool remove_file(const fs::path& p) { return DeleteFileW(p.c_str()) != 0; }
+
+Status make_dirs(const fs::path& p) {
+  std::error_code ec;
+  fs::create_directories(p, ec);
+  if (ec) return Error{system_error_text(ec.value())};
+  if (!is_dir(p)) return Error{system_error_text(ERROR_DIRECTORY)};
+  return {};
+}
+
+bool is_dir(const fs::path& p) {
+  const DWORD a = GetFileAttributesW(p.c_str());
+  if (a == INVALID_FILE_ATTRIBUTES) return false;
+  if (!(a & FILE_ATTRIBUTE_REPARSE_POINT)) return (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  // Follow a link: open the target itself.
+  Handle f{CreateFileW(p.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
+  if (f.h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileInformationByHandle(f.h, &info) &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool metadata_readable(const fs::path& p) {
+  WIN32_FILE_ATTRIBUTE_DATA d;
+  return GetFileAttributesExW(p.c_str(), GetFileExInfoStandard, &d) != 0;
+}
+
+bool move_replace(const fs::path& from, const fs::path& to) {
+  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+}  // namespace nm::os

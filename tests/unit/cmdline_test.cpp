@@ -1,0 +1,51 @@
+#include "base/cmdline.hpp"
+
+#include <gtest/gtest.h>
+
+namespace nm {
+namespace {
+
+using Args = std::vector<std::string>;
+
+TEST(SplitCommandLine, FollowsTheWindowsRules) {
+  const struct {
+    const char* line;
+    Args want;
+  } cases[] = {
+      {"", {}},
+      {"prog", {"prog"}},
+      {"prog a b", {"prog", "a", "b"}},
+      {"prog  \t a\t\tb  ", {"prog", "a", "b"}},
+      {"\"C:\\Program Files\\x\\nmhost.exe\" arg", {"C:\\Program Files\\x\\nmhost.exe", "arg"}},
+      // The program name keeps its backslashes and knows no escapes.
+      {"\"C:\\dir\\\" b", {"C:\\dir\\", "b"}},
+      {"prog \"a b\" c", {"prog", "a b", "c"}},
+      {"prog a\\\\b", {"prog", "a\\\\b"}},
+      {"prog a\\\\\"b c\"", {"prog", "a\\b c"}},
+      {"prog a\\\"b", {"prog", "a\"b"}},
+      {"prog a\\\\\\\"b", {"prog", "a\\\"b"}},
+      {"prog \"\"", {"prog", ""}},
+      {"prog \"a\"\"b\"", {"prog", "a\"b"}},
+      {"prog \"unterminated arg", {"prog", "unterminated arg"}},
+      {"prog chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/ --parent-window=0",
+       {"prog", "chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/", "--parent-window=0"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(split_command_line(c.line), c.want) << c.line;
+}
+
+TEST(QuoteArgument, RoundTripsThroughTheSplitter) {
+  const Args args = {"plain",       "",         "with space", "C:\\Program Files\\a b\\",
+                     "end\\\\",     "q\"uote",  "\\\"",       "tab\there",
+                     "HKCU\\Software\\Mozilla\\NativeMessagingHosts\\com.qartorvaneldownloadmanager.host"};
+  const auto line = join_command_line("C:\\Windows\\system32\\reg.exe", args);
+  auto back = split_command_line(line);
+  ASSERT_FALSE(back.empty());
+  EXPECT_EQ(back[0], "C:\\Windows\\system32\\reg.exe");
+  back.erase(back.begin());
+  EXPECT_EQ(back, args);
+  EXPECT_EQ(quote_argument("plain"), "plain");
+  EXPECT_EQ(quote_argument("a b\\"), "\"a b\\\\\"");
+}
+
+}  // namespace
+}  // namespace nm
