@@ -1,0 +1,35 @@
+#pragma once
+// Where the host and the application keep their shared files, and where the
+// host itself is installed. Nothing is cached: every call looks again.
+#include <filesystem>
+#include <optional>
+
+#include "base/result.hpp"
+
+namespace nm::ipc {
+
+namespace fs = std::filesystem;
+
+inline constexpr const char* kDataDirVariable = "QTM_DATA_DIR";
+inline constexpr const char* kProductFolder = "qartorvaneldownloadmanager";
+inline constexpr const char* kLegacyFolder = "varquel";
+
+// The data directory: $QTM_DATA_DIR (present but empty counts), else the
+// portable `data` folder beside the executable, else the product folder in the
+// roaming application data folder (moving the legacy folder there once).
+std::optional<fs::path> data_dir();
+// The portable-installation test alone: the writable `data` folder beside the
+// executable.
+std::optional<fs::path> portable_data_dir();
+
+// The decisions, with the platform's answers passed in.
+std::optional<fs::path> portable_data_dir_for(const std::optional<fs::path>& exe);
+std::optional<fs::path> data_dir_from(const std::optional<std::string>& env_value,
+                                      const std::optional<fs::path>& exe,
+                                      const std::optional<fs::path>& roaming);
+
+// The folder of the running executable; the error is the system's text, or
+// "no exe dir" for a path without a parent.
+Result<fs::path> exe_dir();
+
+}  // namespace nm::ipc
