@@ -37,14 +37,19 @@ enum class Kind : uint8_t {
   syntax_error,  // the text is broken here; `text` is the message
 };
 
+// One event of the text. Strings (keys, values, error messages) live in the
+// document's arena, so an event stays small even for large texts.
 struct Event {
   Kind kind;
   bool flag = false;  // boolean value
-  int64_t i = 0;
-  uint64_t u = 0;
-  double d = 0;
-  std::string text;   // key, string, error message
-  size_t offset = 0;  // syntax_error: byte offset of the stop
+  union {
+    int64_t i;
+    uint64_t u;
+    double d;
+    size_t offset;  // syntax_error: byte offset where the reader stopped
+  };
+  uint32_t text_begin = 0;
+  uint32_t text_size = 0;
 };
 
 class Document {
@@ -52,10 +57,15 @@ class Document {
   explicit Document(std::string_view text);
   std::string_view text() const { return text_; }
   const std::vector<Event>& events() const { return events_; }
+  std::string_view text_of(const Event& e) const {
+    return std::string_view(arena_).substr(e.text_begin, e.text_size);
+  }
 
  private:
+  friend struct Collector;
   std::string_view text_;
   std::vector<Event> events_;
+  std::string arena_;
 };
 
 // Describes the fields of a record: its keys (several keys may name one

@@ -17,6 +17,42 @@ void append_uint(std::string& out, uint64_t v) {
   out.append(buf, r.ptr);
 }
 
+std::string format_plain(double d) {
+  // Shortest digits first, then laid out without an exponent; fixed
+  // notation alone would print every digit of the exact binary value.
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
+  std::string_view text(buf, static_cast<size_t>(r.ptr - buf));
+  std::string out;
+  if (!text.empty() && text[0] == '-') {
+    out += '-';
+    text.remove_prefix(1);
+  }
+  const size_t e = text.find('e');
+  if (e == std::string_view::npos) return out + std::string(text);  // inf, nan
+  std::string digits;
+  for (const char c : text.substr(0, e))
+    if (c != '.') digits += c;
+  int exp = 0;
+  std::from_chars(text.data() + e + 1 + (text[e + 1] == '+'), text.data() + text.size(), exp);
+  if (exp >= 0) {
+    const size_t int_len = static_cast<size_t>(exp) + 1;
+    if (digits.size() <= int_len) {
+      out += digits;
+      out.append(int_len - digits.size(), '0');
+    } else {
+      out += digits.substr(0, int_len);
+      out += '.';
+      out += digits.substr(int_len);
+    }
+  } else {
+    out += "0.";
+    out.append(static_cast<size_t>(-exp - 1), '0');
+    out += digits;
+  }
+  return out;
+}
+
 void append_double(std::string& out, double d) {
   if (!std::isfinite(d)) {
     out += "null";
@@ -25,10 +61,9 @@ void append_double(std::string& out, double d) {
   char buf[64];
   const double mag = std::fabs(d);
   if (mag == 0 || (mag >= 1e-5 && mag < 1e16)) {
-    const auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::fixed);
-    const std::string_view text(buf, static_cast<size_t>(r.ptr - buf));
+    const std::string text = format_plain(d);
     out += text;
-    if (text.find('.') == std::string_view::npos) out += ".0";
+    if (text.find('.') == std::string::npos) out += ".0";
     return;
   }
   // Exponent form without a plus sign or leading zeros: 1e16, 1.5e-7.

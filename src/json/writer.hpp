@@ -12,6 +12,9 @@ namespace nm::json {
 // characters as \u00xx (lower case), everything else as it is.
 void append_string(std::string& out, std::string_view s);
 void append_uint(std::string& out, uint64_t v);
+// The shortest text that reads back as the same double, in plain notation
+// (never an exponent): 1e16 gives "10000000000000000", 1e-7 "0.0000001".
+std::string format_plain(double d);
 // The shortest text that reads back as the same double: plain notation with
 // at least one digit after the point from 1e-5 up to below 1e16, exponent
 // notation otherwise ("1e16", "1.5e-7"). Not finite gives null.

@@ -1,0 +1,49 @@
+#include "json/writer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace nm::json {
+namespace {
+
+TEST(JsonWriter, DoublesInTheirShortestForm) {
+  const struct {
+    double d;
+    const char* want;
+  } cases[] = {
+      {1234.0, "1234.0"}, {1234.5, "1234.5"}, {0.0, "0.0"}, {-0.0, "-0.0"}, {0.1, "0.1"},
+      {0.00001, "0.00001"}, {0.000009, "9e-6"}, {1.5e-7, "1.5e-7"}, {1e16, "1e16"},
+      {9999999999999998.0, "9999999999999998.0"}, {1.7976931348623157e308, "1.7976931348623157e308"},
+      {-2.5e20, "-2.5e20"}, {1700000000.123, "1700000000.123"},
+      {std::numeric_limits<double>::infinity(), "null"}, {std::nan(""), "null"},
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    append_double(out, c.d);
+    EXPECT_EQ(out, c.want) << c.d;
+  }
+  EXPECT_EQ(format_plain(18446744073709551616.0), "18446744073709552000");
+  EXPECT_EQ(format_plain(1e-7), "0.0000001");
+}
+
+TEST(JsonWriter, StringsEscapeOnlyWhatTheyMust) {
+  std::string out;
+  append_string(out, "q\"b\\s/\b\t\n\f\r\x01\x1f\x7f é");
+  EXPECT_EQ(out, "\"q\\\"b\\\\s/\\b\\t\\n\\f\\r\\u0001\\u001f\x7f é\"");
+}
+
+TEST(JsonWriter, PrettyObjectLayout) {
+  const auto text = PrettyObject()
+                        .strings("allowed", {"a", "b"})
+                        .strings("none", {})
+                        .string("path", "C:\\x\\nmhost.exe")
+                        .str();
+  EXPECT_EQ(text,
+            "{\n  \"allowed\": [\n    \"a\",\n    \"b\"\n  ],\n  \"none\": [],\n"
+            "  \"path\": \"C:\\\\x\\\\nmhost.exe\"\n}");
+}
+
+}  // namespace
+}  // namespace nm::json
