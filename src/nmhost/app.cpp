@@ -1,5 +1,11 @@
 #include "nmhost/app.hpp"
 
+#include <algorithm>
+
+#include "base/text.hpp"
+#include "ipc/extension_ids.hpp"
+#include "nmhost/framing.hpp"
+#include "nmhost/host_loop.hpp"
 #include "platform/console.hpp"
 
 namespace nm::host {
@@ -13,9 +19,47 @@ void report_error(std::string_view text) {
   os::write_stderr(line);
 }
 
+static int host_loop() {
+  StdinSource in;
+  StdoutSink out;
+  if (auto st = run_host(in, out); !st) {
+    report_error(st.error());
+    return 1;
+  }
+  return 0;
+}
+
+static bool accepted_caller(const std::vector<std::string>& args) {
+  // Chromium browsers pass the caller's origin first; Firefox-family
+  // browsers pass the manifest path first and the add-on id second.
+  const auto origins = ipc::allowed_origins();
+  if (std::find(origins.begin(), origins.end(), args[0]) != origins.end()) return true;
+  return args.size() >= 2 && args[1] == ipc::FIREFOX_ADDON_ID;
+}
+
 int run(const std::vector<std::string>& args) {
-  (void)args;
-  report_error("not yet");
+  const bool all_users = std::find(args.begin(), args.end(), "--all-users") != args.end();
+  const std::string_view hive = all_users ? "HKLM" : "HKCU";
+  (void)hive;
+
+  if (!args.empty()) {
+    const std::string& mode = args[0];
+    if (mode == "--safari") {
+      safari_mode = true;
+      return host_loop();
+    }
+    if (mode == "--register" || mode == "--unregister") {
+      report_error(mode + ": not available in this build");
+      return 1;
+    }
+    if (mode == "--package-manifests") {
+      report_error("--package-manifests: the .deb and .rpm are Linux's");
+      return 1;
+    }
+    if (accepted_caller(args)) return host_loop();
+  }
+  report_error("refusing caller " + quote_debug_list(args) +
+               ": not the QAR Torvanel Download Manager extension");
   return 1;
 }
 

@@ -1,0 +1,22 @@
+#include "nmhost/host_loop.hpp"
+
+namespace nm::host {
+
+static Reply answer(const Frame& frame) {
+  if (frame.kind == Frame::Kind::oversized) return too_large_reply(frame.length);
+  auto message = parse_message(frame.body);
+  if (!message) return refused_reply("refused", message.error());
+  return dispatch(std::move(message).value());
+}
+
+Status run_host(ByteSource& in, ByteSink& out) {
+  for (;;) {
+    auto frame = read_frame(in);
+    if (!frame) return Error{frame.error()};
+    if (frame->kind == Frame::Kind::end) return {};
+    const std::string body = serialize_reply(answer(*frame));
+    if (auto st = write_frame(out, body); !st) return st;
+  }
+}
+
+}  // namespace nm::host

@@ -1,0 +1,17 @@
+#pragma once
+#include "base/result.hpp"
+#include "nmhost/framing.hpp"
+#include "nmhost/message.hpp"
+#include "nmhost/reply.hpp"
+
+namespace nm::host {
+
+// The host's only loop: one reply for every frame, in order. Ends with
+// success when the input ends between frames, with an error only when the
+// input or the output fails.
+Status run_host(ByteSource& in, ByteSink& out);
+
+// What one parsed message is answered with.
+Reply dispatch(Message message);
+
+}  // namespace nm::host

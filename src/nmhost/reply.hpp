@@ -1,0 +1,36 @@
+#pragma once
+// The one record of every answer to the browser.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nm::host {
+
+inline constexpr std::string_view HOST_VERSION = "0.5.1";
+
+struct Reply {
+  bool ok = false;
+  std::optional<std::string> error;
+  std::optional<std::string> why;
+  std::optional<std::string> version;
+  std::optional<std::string> types;
+  std::optional<bool> capture;
+  std::optional<std::string> excludedSites;
+  std::optional<std::vector<std::string>> excludedAddresses;
+  std::optional<bool> opened;
+  std::optional<uint64_t> minKb;
+  std::optional<std::string> captureOff;
+  std::optional<std::string> declined;
+};
+
+Reply success_reply();
+Reply refused_reply(std::string_view why, std::string error);
+// The answer to a frame over the size limit.
+Reply too_large_reply(uint64_t length);
+
+// Compact JSON, keys in the record's order, absent fields left out.
+std::string serialize_reply(const Reply& reply);
+
+}  // namespace nm::host

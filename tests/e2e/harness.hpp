@@ -1,0 +1,90 @@
+#pragma once
+// Drives a built host over real pipes: the native program, or nmhost.exe
+// under Wine, as the environment of the test run says.
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+
+// NMHOST_EXE: the host under test; an .exe is a Windows program run under Wine.
+fs::path host_exe();
+bool under_wine();
+// The tools folder of the same build (beside the host; NMHOST_TOOLS overrides).
+fs::path tools_dir();
+// A tool of that build by its base name ("qtm-standin" -> ...exe under Wine).
+fs::path tool_exe(std::string_view name);
+// A path as the program under test sees it (Z:\... under Wine).
+std::string host_path(const fs::path& p);
+
+// The origin the host accepts.
+inline constexpr const char* kOrigin = "chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/";
+
+std::string frame(std::string_view body);
+// Splits a stream of reply frames; a torn frame at the end is returned as is
+// in `rest`.
+std::vector<std::string> split_frames(std::string_view bytes, std::string* rest = nullptr);
+
+struct RunOptions {
+  std::vector<std::string> args;
+  std::string input;
+  std::map<std::string, std::string> env;  // added or replaced
+  std::vector<std::string> unset_env;
+  std::optional<fs::path> exe;  // another copy of the program
+  std::optional<fs::path> cwd;
+  std::chrono::milliseconds timeout{30000};
+};
+
+struct RunResult {
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+  bool timed_out = false;
+};
+
+// Starts the program, writes the input, closes standard input, reads both
+// outputs to their ends and waits.
+RunResult run(const RunOptions& options);
+
+// A running host for a conversation: write frames, read replies one by one.
+class Session {
+ public:
+  explicit Session(const RunOptions& options);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  bool write(std::string_view bytes);
+  // The next reply body; none on time-out or end of output.
+  std::optional<std::string> read_reply(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+  // Closes standard input and waits for the end.
+  RunResult finish(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+  void close_output();  // closes our end of the host's standard output
+
+ private:
+  bool fill(std::chrono::milliseconds timeout);
+  int pid_ = -1;
+  int in_ = -1, out_ = -1, err_ = -1;
+  std::string out_buf_, err_buf_;
+};
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+std::string read_text(const fs::path& p);
+void write_text(const fs::path& p, std::string_view text);
+
+}  // namespace e2e

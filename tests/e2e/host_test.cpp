@@ -1,0 +1,108 @@
+// The program's entry point and framing, seen from the browser's side.
+#include <gtest/gtest.h>
+
+#include "harness.hpp"
+
+namespace e2e {
+namespace {
+
+const std::string kPrefix = "qartorvaneldownloadmanager-nmhost: ";
+
+RunResult run_args(std::vector<std::string> args, std::string input = "") {
+  RunOptions o;
+  o.args = std::move(args);
+  o.input = std::move(input);
+  TempDir data;
+  o.env["QTM_DATA_DIR"] = host_path(data.path());
+  return run(o);
+}
+
+TEST(EntryPoint, RefusesCallersThatAreNotTheExtension) {
+  const struct {
+    std::vector<std::string> args;
+    std::string listed;
+  } cases[] = {
+      {{}, "[]"},
+      {{"chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc"},
+       "[\"chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc\"]"},
+      {{"chrome-extension://PJGMBKDAIEONHFCLGKBIMEPAJNODLHFC/", "x y"},
+       "[\"chrome-extension://PJGMBKDAIEONHFCLGKBIMEPAJNODLHFC/\", \"x y\"]"},
+      {{"browser@qartorvanel.example"}, "[\"browser@qartorvanel.example\"]"},
+      {{"--all-users", "--register"}, "[\"--all-users\", \"--register\"]"},
+      {{"a\"b\\c", "tab\there"}, "[\"a\\\"b\\\\c\", \"tab\\there\"]"},
+  };
+  for (const auto& c : cases) {
+    const auto r = run_args(c.args, frame("{\"hello\":true}"));
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, "") << "no message is read or answered";
+    EXPECT_EQ(r.err, kPrefix + "refusing caller " + c.listed +
+                         ": not the QAR Torvanel Download Manager extension\n");
+  }
+}
+
+TEST(EntryPoint, PackageManifestsIsLinuxOnly) {
+  const auto r = run_args({"--package-manifests"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, kPrefix + "--package-manifests: the .deb and .rpm are Linux's\n");
+}
+
+TEST(EntryPoint, AcceptedCallersGetTheHostLoop) {
+  const std::vector<std::vector<std::string>> callers = {
+      {kOrigin},
+      {kOrigin, "--parent-window=0"},
+      {"C:\\x\\com.qartorvaneldownloadmanager.host.firefox.json", "browser@qartorvanel.example"},
+      {"--safari"},
+  };
+  for (const auto& args : callers) {
+    const auto r = run_args(args, frame("5"));
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(split_frames(r.out),
+              std::vector<std::string>{R"({"ok":false,"error":"invalid type: integer `5`, expected struct Message at line 1 column 1","why":"refused"})"});
+  }
+}
+
+TEST(Framing, SizeLimitAndEndsOfInput) {
+  // A body of exactly the limit is read and parsed.
+  std::string at_limit = "{\"pad\":\"" + std::string(1048576 - 10, 'a') + "\"}";
+  ASSERT_EQ(at_limit.size(), 1048576u);
+  std::string over_limit = at_limit + " ";
+  const std::string bad = frame("[1]");
+  const std::string bad_reply =
+      R"({"ok":false,"error":"invalid type: integer `1`, expected a boolean at line 1 column 2","why":"refused"})";
+  const std::string too_large_1048577 =
+      R"({"ok":false,"error":"a message of 1048577 bytes","why":"too-large"})";
+
+  const struct {
+    const char* name;
+    std::string input;
+    int exit_code;
+    std::vector<std::string> replies;
+    std::string err;
+  } cases[] = {
+      {"at the limit", frame(at_limit) + bad, 0, {R"({"ok":true})", bad_reply}, ""},
+      {"one over, then the next frame", frame(over_limit) + bad, 0, {too_large_1048577, bad_reply}, ""},
+      {"huge length, input closed early", std::string("\xff\xff\xff\xff", 4) + "0123456789", 0,
+       {R"({"ok":false,"error":"a message of 4294967295 bytes","why":"too-large"})"}, ""},
+      {"input closed inside the length", std::string("\x05\x00", 2), 0, {}, ""},
+      {"nothing at all", "", 0, {}, ""},
+      {"input closed inside a body", std::string("\x05\x00\x00\x00{}", 6), 1, {},
+       kPrefix + "failed to fill whole buffer\n"},
+      {"zero-length body", frame(""), 0,
+       {R"({"ok":false,"error":"EOF while parsing a value at line 1 column 0","why":"refused"})"}, ""},
+      {"two frames back to back", bad + frame("{\"a\":1,}"), 0,
+       {bad_reply, R"({"ok":false,"error":"trailing comma at line 1 column 8","why":"refused"})"}, ""},
+  };
+  for (const auto& c : cases) {
+    const auto r = run_args({kOrigin}, c.input);
+    std::string rest;
+    EXPECT_EQ(split_frames(r.out, &rest), c.replies) << c.name;
+    EXPECT_EQ(rest, "") << c.name;
+    EXPECT_EQ(r.exit_code, c.exit_code) << c.name;
+    EXPECT_EQ(r.err, c.err) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace e2e
