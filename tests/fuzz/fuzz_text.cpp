@@ -1,0 +1,28 @@
+// The text operations on arbitrary bytes: no crash, and the sanitiser keeps
+// its promises (valid UTF-8 out of valid UTF-8 in, never longer than asked).
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "base/text.hpp"
+#include "nmhost/describe.hpp"
+#include "nmhost/proxy.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  if (auto p = nm::host::normalize_proxy(text)) {
+    if (p->find("://") == std::string::npos) std::abort();
+    if (nm::host::normalize_proxy(*p) != p) std::abort();  // normal form is stable
+  }
+  if (auto pac = nm::host::accept_pac(text); pac && *pac != text) std::abort();
+  const size_t limit = size % 40;
+  const std::string s = nm::host::sanitize_text(text, limit);
+  size_t count = 0;
+  for (size_t i = 0; i < s.size(); ++count) {
+    const char32_t cp = nm::next_code_point(s, i);
+    if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) std::abort();
+  }
+  if (count > limit) std::abort();
+  if (nm::is_valid_utf8(text) && !nm::is_valid_utf8(s)) std::abort();
+  return 0;
+}
