@@ -72,12 +72,6 @@ int finish(const Result<std::string>& line) {
 
 }  // namespace
 
-std::string_view hive_for(const std::vector<std::string>& args) {
-  for (const auto& a : args)
-    if (a == kAllUsersOption) return kMachineHive;
-  return kUserHive;
-}
-
 std::string host_key(std::string_view hive, std::string_view key) {
   return std::string(hive) + "\\" + std::string(key) + "\\" + std::string(kHostName);
 }

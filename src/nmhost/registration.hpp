@@ -14,10 +14,6 @@ namespace nm::host {
 
 namespace fs = std::filesystem;
 
-inline constexpr std::string_view kUserHive = "HKCU";
-inline constexpr std::string_view kMachineHive = "HKLM";
-inline constexpr std::string_view kAllUsersOption = "--all-users";
-
 // The native messaging keys: four Chromium browsers, then the Mozilla one.
 inline constexpr std::array<std::string_view, 5> kHostKeys = {
     "Software\\Google\\Chrome\\NativeMessagingHosts",
@@ -32,9 +28,6 @@ inline constexpr std::string_view kExtensionsKey = "Software\\Google\\Chrome\\Ex
 inline constexpr std::string_view kPortableRefusal =
     "portable mode: browser integration is not registered (nothing is written outside its "
     "folder); install QAR Torvanel Download Manager to use it";
-
-// "HKLM" when any argument is exactly "--all-users", else "HKCU".
-std::string_view hive_for(const std::vector<std::string>& args);
 
 // hive\key\host name.
 std::string host_key(std::string_view hive, std::string_view key);

@@ -9,29 +9,6 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-TEST(Registration, HiveFromAnyArgument) {
-  const struct {
-    Args args;
-    std::string_view hive;
-  } cases[] = {
-      {{"--register"}, "HKCU"},
-      {{"--register", "--all-users"}, "HKLM"},
-      {{"--unregister", "x", "--all-users"}, "HKLM"},
-      {{"--register", "--ALL-USERS"}, "HKCU"},
-      {{"--register", "--all-users=1"}, "HKCU"},
-      {{}, "HKCU"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(hive_for(c.args), c.hive) << testing::PrintToString(c.args);
-}
-
-TEST(Registration, AddArguments) {
-  EXPECT_EQ(
-      reg_add_args(host_key("HKLM", kHostKeys[4]), "C:\\a b\\m.json"),
-      (Args{"add",
-            "HKLM\\Software\\Mozilla\\NativeMessagingHosts\\com.qartorvaneldownloadmanager.host",
-            "/ve", "/t", "REG_SZ", "/d", "C:\\a b\\m.json", "/f"}));
-}
-
 TEST(Registration, UnregisterCommandsInOrder) {
   const std::string h = "\\com.qartorvaneldownloadmanager.host";
   EXPECT_EQ(unregister_commands("HKCU"),
@@ -45,15 +22,6 @@ TEST(Registration, UnregisterCommandsInOrder) {
                 {"delete", "HKCU\\Software\\Google\\Chrome\\Extensions\\QAR_STORE_ID_PENDING", "/f",
                  "/reg:32"},
             }));
-}
-
-TEST(Registration, ResultLines) {
-  EXPECT_EQ(
-      registered_line("C:\\q\\c.json", "C:\\q\\f.json"),
-      "registered com.qartorvaneldownloadmanager.host for Chrome, Edge, Brave, Helium and the "
-      "other Chromium browsers (C:\\q\\c.json), and for Firefox, Zen and its other forks "
-      "(C:\\q\\f.json)\n");
-  EXPECT_EQ(unregistered_line(), "unregistered com.qartorvaneldownloadmanager.host\n");
 }
 
 TEST(Registration, RegSearchOrder) {
