@@ -5,17 +5,18 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 
-#include "platform/fs.hpp"
-#include "platform/process.hpp"
+#include "harness.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
+using e2e::read_text;
+using e2e::under_wine;
+using e2e::write_text;
 using Args = std::vector<std::string>;
 
 constexpr std::string_view kHost = "com.qartorvaneldownloadmanager.host";
@@ -47,37 +48,6 @@ delete)
 esac
 )sh";
 
-bool under_wine() {
-  const char* v = std::getenv("NMHOST_WINE");
-  return v && std::string_view(v) == "1";
-}
-
-struct Outcome {
-  int code = -1;
-  std::string out, err;
-};
-
-// Through env(1), which finds wine on PATH and sets extra variables.
-Outcome run(const Args& argv) {
-  const auto r = nm::os::run_captured("/usr/bin/env", argv);
-  if (!r) {
-    ADD_FAILURE() << r.error();
-    return {};
-  }
-  return {r->exit_code, r->out, r->err};
-}
-
-std::string read(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-void write(const fs::path& p, std::string_view text) {
-  std::ofstream(p, std::ios::binary) << text;
-}
-
 std::string json_escaped(std::string s) {
   for (size_t i = 0; (i = s.find('\\', i)) != std::string::npos; i += 2) s.insert(i, 1, '\\');
   return s;
@@ -93,13 +63,13 @@ class Registration : public testing::Test {
     fs::remove_all(base);
     fs::create_directories(base / "host folder");
     dir_ = fs::canonical(base / "host folder");
-    const fs::path built = std::getenv("NMHOST_EXE");
+    const fs::path built = e2e::host_exe();
     exe_ = dir_ / built.filename();
     fs::copy_file(built, exe_);
     if (under_wine()) {
       clear_wine_keys();
     } else {
-      write(dir_ / "reg", kStandInReg);
+      write_text(dir_ / "reg", kStandInReg);
       fs::permissions(dir_ / "reg", fs::perms::owner_all, fs::perm_options::add);
     }
   }
@@ -111,20 +81,23 @@ class Registration : public testing::Test {
 
   // The host's own view of a path in its folder.
   std::string host_path(std::string_view name = {}) const {
-    const fs::path p = name.empty() ? exe_ : dir_ / name;
-    if (!under_wine()) return p.string();
-    std::string s = "Z:" + p.string();
-    for (char& c : s)
-      if (c == '/') c = '\\';
-    return s;
+    return e2e::host_path(name.empty() ? exe_ : dir_ / name);
   }
 
-  Outcome host(const Args& args, const Args& env = {}) const {
-    Args argv = env;
-    if (under_wine()) argv.push_back("wine");
-    argv.push_back(exe_.string());
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run(argv);
+  e2e::RunResult host(const Args& args, std::map<std::string, std::string> env = {}) const {
+    e2e::RunOptions o;
+    o.args = args;
+    o.env = std::move(env);
+    o.exe = exe_;
+    return e2e::run(o);
+  }
+
+  // A program of Wine's own, such as reg.
+  static e2e::RunResult wine_tool(const char* name, const Args& args) {
+    e2e::RunOptions o;
+    o.args = args;
+    o.exe = fs::path(name);
+    return e2e::run(o);
   }
 
   // A key's default value, or none when the key is absent.
@@ -136,10 +109,10 @@ class Registration : public testing::Test {
         if (c == '\\') c = '/';
       const fs::path value = dir_ / "registry" / rel / "default";
       if (!fs::exists(value)) return std::nullopt;
-      return read(value);
+      return read_text(value);
     }
-    const Outcome r = run({"wine", "reg", "query", full, "/ve"});
-    if (r.code != 0) return std::nullopt;
+    const auto r = wine_tool("reg", {"query", full, "/ve"});
+    if (r.exit_code != 0) return std::nullopt;
     const std::string mark = "REG_SZ    ";
     const size_t at = r.out.find(mark);
     if (at == std::string::npos) return std::string("(no REG_SZ value) ") + r.out;
@@ -154,7 +127,7 @@ class Registration : public testing::Test {
   // What the stand-in tool was called with, one list per call.
   std::vector<Args> reg_calls() const {
     std::vector<Args> calls;
-    std::istringstream in(read(dir_ / "reg-calls"));
+    std::istringstream in(read_text(dir_ / "reg-calls"));
     for (std::string line; std::getline(in, line);) {
       if (line == "--")
         calls.emplace_back();
@@ -204,10 +177,10 @@ class Registration : public testing::Test {
       text += "[-" + std::string(hive) + "\\" + std::string(kExtensionKey) + "]\r\n";
     }
     const fs::path file = fs::temp_directory_path() / ("nm-reg-clear-" + std::to_string(getpid()));
-    write(file, text);
-    const Outcome r = run({"wine", "regedit", "/S", "Z:" + file.string()});
+    write_text(file, text);
+    const auto r = wine_tool("regedit", {"/S", e2e::host_path(file)});
     fs::remove(file);
-    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
   }
 
   fs::path dir_, exe_;
@@ -215,12 +188,12 @@ class Registration : public testing::Test {
 
 TEST_F(Registration, RegisterWritesBothManifestsAndAllKeys) {
   for (int round = 0; round < 2; ++round) {  // a second run leaves the same state
-    const Outcome r = host({"--register"});
-    EXPECT_EQ(r.code, 0) << r.err;
+    const auto r = host({"--register"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out, registered_line());
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(read(dir_ / kChromiumFile), chromium_manifest());
-    EXPECT_EQ(read(dir_ / kFirefoxFile), firefox_manifest());
+    EXPECT_EQ(read_text(dir_ / kChromiumFile), chromium_manifest());
+    EXPECT_EQ(read_text(dir_ / kFirefoxFile), firefox_manifest());
     expect_keys("HKCU", true, true);
     expect_keys("HKLM", false, false);
   }
@@ -235,27 +208,27 @@ TEST_F(Registration, RegisterWritesBothManifestsAndAllKeys) {
 }
 
 TEST_F(Registration, AllUsersAnywhereSelectsTheMachineHive) {
-  const Outcome r = host({"--register", "x", "--all-users"});
-  EXPECT_EQ(r.code, 0) << r.err;
+  const auto r = host({"--register", "x", "--all-users"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, registered_line());
   expect_keys("HKLM", true, true);
   expect_keys("HKCU", false, false);
 
-  const Outcome u = host({"--unregister", "--all-users"});
-  EXPECT_EQ(u.code, 0) << u.err;
+  const auto u = host({"--unregister", "--all-users"});
+  EXPECT_EQ(u.exit_code, 0) << u.err;
   EXPECT_EQ(u.out, "unregistered com.qartorvaneldownloadmanager.host\n");
   expect_keys("HKLM", false, false);
 }
 
 TEST_F(Registration, UnregisterRemovesKeysAndManifests) {
-  ASSERT_EQ(host({"--register"}).code, 0);
+  ASSERT_EQ(host({"--register"}).exit_code, 0);
   if (under_wine()) {
-    const Outcome add = run({"wine", "reg", "add", "HKCU\\" + std::string(kExtensionKey), "/ve",
-                             "/d", "x", "/f", "/reg:32"});
-    ASSERT_EQ(add.code, 0) << add.out;
+    const auto add = wine_tool(
+        "reg", {"add", "HKCU\\" + std::string(kExtensionKey), "/ve", "/d", "x", "/f", "/reg:32"});
+    ASSERT_EQ(add.exit_code, 0) << add.out;
   }
-  const Outcome u = host({"--unregister"});
-  EXPECT_EQ(u.code, 0) << u.err;
+  const auto u = host({"--unregister"});
+  EXPECT_EQ(u.exit_code, 0) << u.err;
   EXPECT_EQ(u.out, "unregistered com.qartorvaneldownloadmanager.host\n");
   EXPECT_EQ(u.err, "");
   expect_keys("HKCU", false, false);
@@ -271,8 +244,8 @@ TEST_F(Registration, UnregisterRemovesKeysAndManifests) {
 }
 
 TEST_F(Registration, UnregisterWithNothingRegisteredStillSucceeds) {
-  const Outcome u = host({"--unregister"});
-  EXPECT_EQ(u.code, 0) << u.err;
+  const auto u = host({"--unregister"});
+  EXPECT_EQ(u.exit_code, 0) << u.err;
   EXPECT_EQ(u.out, "unregistered com.qartorvaneldownloadmanager.host\n");
   EXPECT_EQ(u.err, "");
   if (!under_wine()) {
@@ -282,8 +255,8 @@ TEST_F(Registration, UnregisterWithNothingRegisteredStillSucceeds) {
 
 TEST_F(Registration, PortableInstallationIsNotRegistered) {
   fs::create_directory(dir_ / "data");
-  const Outcome r = host({"--register"});
-  EXPECT_EQ(r.code, 1);
+  const auto r = host({"--register"});
+  EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, std::string(kPrefix) +
                        "portable mode: browser integration is not registered (nothing is written "
@@ -299,42 +272,42 @@ TEST_F(Registration, PortableInstallationIsNotRegistered) {
 
 TEST_F(Registration, UnwritableFirefoxManifestKeepsTheChromiumPart) {
   fs::create_directory(dir_ / kFirefoxFile);
-  const Outcome r = host({"--register"});
-  EXPECT_EQ(r.code, 1);
+  const auto r = host({"--register"});
+  EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, "");
   const std::string head = std::string(kPrefix) + host_path(kFirefoxFile) + ": ";
   EXPECT_EQ(r.err.rfind(head, 0), 0u) << r.err;
   EXPECT_TRUE(r.err.size() > head.size() + 1 && r.err.find(" (os error ") != std::string::npos &&
               r.err.back() == '\n' && r.err.find('\n') == r.err.size() - 1)
       << r.err;
-  EXPECT_EQ(read(dir_ / kChromiumFile), chromium_manifest());
+  EXPECT_EQ(read_text(dir_ / kChromiumFile), chromium_manifest());
   expect_keys("HKCU", true, false);
 }
 
 TEST_F(Registration, RegFailureEndsWithItsTrimmedErrorText) {
   if (under_wine()) GTEST_SKIP() << "Wine's reg.exe cannot be made to fail on demand";
-  write(dir_ / "reg-fail", " \t\xFF ERROR: Access is denied.\r\n\n");
-  const Outcome r = host({"--register", "--all-users"});
-  EXPECT_EQ(r.code, 1);
+  write_text(dir_ / "reg-fail", " \t\xFF ERROR: Access is denied.\r\n\n");
+  const auto r = host({"--register", "--all-users"});
+  EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, std::string(kPrefix) + "\xEF\xBF\xBD ERROR: Access is denied.\n");
   // The first failure ends the mode; the manifest written before it stays.
   EXPECT_EQ(reg_calls().size(), 1u);
-  EXPECT_EQ(read(dir_ / kChromiumFile), chromium_manifest());
+  EXPECT_EQ(read_text(dir_ / kChromiumFile), chromium_manifest());
   EXPECT_FALSE(fs::exists(dir_ / kFirefoxFile));
 }
 
 TEST_F(Registration, MissingRegToolIsReported) {
   if (under_wine()) GTEST_SKIP() << "Wine always has reg.exe in its system folder";
   fs::remove(dir_ / "reg");
-  const Args no_path = {"PATH=" + dir_.string() + "/nowhere"};
-  const Outcome r = host({"--register"}, no_path);
-  EXPECT_EQ(r.code, 1);
+  const std::map<std::string, std::string> no_path = {{"PATH", dir_.string() + "/nowhere"}};
+  const auto r = host({"--register"}, no_path);
+  EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, std::string(kPrefix) + "No such file or directory (os error 2)\n");
   EXPECT_TRUE(fs::exists(dir_ / kChromiumFile));
 
-  const Outcome u = host({"--unregister"}, no_path);
-  EXPECT_EQ(u.code, 0) << u.err;
+  const auto u = host({"--unregister"}, no_path);
+  EXPECT_EQ(u.exit_code, 0) << u.err;
   EXPECT_EQ(u.out, "unregistered com.qartorvaneldownloadmanager.host\n");
   EXPECT_FALSE(fs::exists(dir_ / kChromiumFile));
 }
