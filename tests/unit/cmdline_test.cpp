@@ -37,10 +37,11 @@ TEST(QuoteArgument, RoundTripsThroughTheSplitter) {
   const Args args = {"plain",       "",         "with space", "C:\\Program Files\\a b\\",
                      "end\\\\",     "q\"uote",  "\\\"",       "tab\there",
                      "HKCU\\Software\\Mozilla\\NativeMessagingHosts\\com.qartorvaneldownloadmanager.host"};
-  const auto line = join_command_line("C:\\Windows\\system32\\reg.exe", args);
+  // The host's folder, where reg.exe is looked for first, may hold spaces.
+  const auto line = join_command_line("C:\\Program Files\\QAR\\reg.exe", args);
   auto back = split_command_line(line);
   ASSERT_FALSE(back.empty());
-  EXPECT_EQ(back[0], "C:\\Windows\\system32\\reg.exe");
+  EXPECT_EQ(back[0], "C:\\Program Files\\QAR\\reg.exe");
   back.erase(back.begin());
   EXPECT_EQ(back, args);
   EXPECT_EQ(quote_argument("plain"), "plain");

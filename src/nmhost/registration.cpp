@@ -1,0 +1,176 @@
+#include "nmhost/registration.hpp"
+
+#include "base/text.hpp"
+#include "ipc/data_dir.hpp"
+#include "ipc/extension_ids.hpp"
+#include "nmhost/app.hpp"
+#include "nmhost/manifest.hpp"
+#include "platform/console.hpp"
+#include "platform/error.hpp"
+#include "platform/fs.hpp"
+#include "platform/process.hpp"
+
+namespace nm::host {
+
+namespace {
+
+#ifdef _WIN32
+constexpr std::string_view kRegFile = "reg.exe";
+constexpr bool kWindowsRules = true;
+#else
+constexpr std::string_view kRegFile = "reg";
+constexpr bool kWindowsRules = false;
+#endif
+
+// ERROR_FILE_NOT_FOUND on Windows and ENOENT on POSIX share this code.
+constexpr int kNotFoundCode = 2;
+
+// The folders of a PATH value. Windows drops double quotes, which may
+// group a ';' into a folder name. Empty entries would mean the current
+// folder, which is no place to pick a system tool from.
+std::vector<std::string> split_path_value(std::string_view value, bool windows) {
+  std::vector<std::string> out;
+  std::string cur;
+  bool quoted = false;
+  for (const char c : value) {
+    if (windows && c == '"') {
+      quoted = !quoted;
+    } else if (c == (windows ? ';' : ':') && !quoted) {
+      if (!cur.empty()) out.push_back(std::move(cur));
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  if (!cur.empty()) out.push_back(std::move(cur));
+  return out;
+}
+
+Result<fs::path> find_reg() {
+  std::optional<fs::path> dir;
+  if (auto d = ipc::exe_dir()) dir = std::move(d).value();
+  const auto path_value = os::get_env("PATH");
+  for (const auto& candidate :
+       reg_candidates(kRegFile, dir, os::system_folder(), os::windows_folder(),
+                      path_value ? *path_value : std::string(), kWindowsRules)) {
+    if (os::metadata_readable(candidate) && !os::is_dir(candidate)) return candidate;
+  }
+  return Error{os::system_error_text(kNotFoundCode)};
+}
+
+int finish(const Result<std::string>& line) {
+  if (!line) {
+    report_error(line.error());
+    return 1;
+  }
+  if (const Status st = os::write_stdout(*line); !st) {
+    report_error(st.error());
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string host_key(std::string_view hive, std::string_view key) {
+  return std::string(hive) + "\\" + std::string(key) + "\\" + std::string(kHostName);
+}
+
+std::string extension_key(std::string_view hive) {
+  return std::string(hive) + "\\" + std::string(kExtensionsKey) + "\\" +
+         std::string(ipc::QAR_STORE_ID_PENDING);
+}
+
+std::vector<std::string> reg_add_args(std::string_view key, std::string_view manifest) {
+  return {"add", std::string(key), "/ve", "/t", "REG_SZ", "/d", std::string(manifest), "/f"};
+}
+
+std::vector<std::vector<std::string>> unregister_commands(std::string_view hive) {
+  std::vector<std::vector<std::string>> cmds;
+  for (const auto key : kHostKeys) cmds.push_back({"delete", host_key(hive, key), "/f"});
+  cmds.push_back({"delete", extension_key(hive), "/f", "/reg:32"});
+  return cmds;
+}
+
+std::string registered_line(std::string_view chromium_manifest, std::string_view firefox_manifest) {
+  return "registered " + std::string(kHostName) +
+         " for Chrome, Edge, Brave, Helium and the other Chromium browsers (" +
+         std::string(chromium_manifest) + "), and for Firefox, Zen and its other forks (" +
+         std::string(firefox_manifest) + ")\n";
+}
+
+std::string unregistered_line() {
+  return "unregistered " + std::string(kHostName) + "\n";
+}
+
+std::vector<fs::path> reg_candidates(std::string_view file_name,
+                                     const std::optional<fs::path>& exe_dir,
+                                     const std::optional<fs::path>& system_folder,
+                                     const std::optional<fs::path>& windows_folder,
+                                     std::string_view path_value, bool windows) {
+  const fs::path file = os::path_from_utf8(file_name);
+  std::vector<fs::path> out;
+  for (const auto* dir : {&exe_dir, &system_folder, &windows_folder})
+    if (*dir) out.push_back(**dir / file);
+  for (const auto& dir : split_path_value(path_value, windows))
+    out.push_back(os::path_from_utf8(dir) / file);
+  return out;
+}
+
+Status run_reg(const std::vector<std::string>& args) {
+  const auto program = find_reg();
+  if (!program) return Error{program.error()};
+  const auto run = os::run_captured(*program, args);
+  if (!run) return Error{run.error()};
+  if (run->exit_code == 0) return {};
+  const std::string err = utf8_lossy(run->err);
+  return Error{std::string(trim_unicode(err))};
+}
+
+Result<std::string> register_host(std::string_view hive) {
+  if (ipc::portable_data_dir()) return Error{std::string(kPortableRefusal)};
+  const auto dir = ipc::exe_dir();
+  if (!dir) return Error{dir.error()};
+  const auto exe = os::exe_path();
+  if (!exe) return Error{exe.error()};
+
+  // Each manifest is written before the keys that point at it.
+  const auto install = [&](ManifestKind kind, std::string_view name, size_t first_key,
+                           size_t end_key) -> Result<std::string> {
+    const fs::path file = *dir / os::path_from_utf8(name);
+    const auto text = manifest_for(kind, *exe);
+    if (!text) return Error{text.error()};
+    if (Status st = write_manifest(file, *text); !st) return Error{st.error()};
+    const std::string shown = os::path_display(file);
+    for (size_t i = first_key; i < end_key; ++i)
+      if (Status st = run_reg(reg_add_args(host_key(hive, kHostKeys[i]), shown)); !st)
+        return Error{st.error()};
+    return shown;
+  };
+  const auto chromium =
+      install(ManifestKind::chromium, kChromiumManifestName, 0, kChromiumKeyCount);
+  if (!chromium) return chromium;
+  const auto firefox =
+      install(ManifestKind::firefox, kFirefoxManifestName, kChromiumKeyCount, kHostKeys.size());
+  if (!firefox) return firefox;
+  return registered_line(*chromium, *firefox);
+}
+
+Result<std::string> unregister_host(std::string_view hive) {
+  // Nothing may be registered at all, so every failure here is expected.
+  for (const auto& cmd : unregister_commands(hive)) (void)run_reg(cmd);
+  const auto dir = ipc::exe_dir();
+  if (!dir) return Error{dir.error()};
+  os::remove_file(*dir / os::path_from_utf8(kChromiumManifestName));
+  os::remove_file(*dir / os::path_from_utf8(kFirefoxManifestName));
+  return unregistered_line();
+}
+
+int run_register(std::string_view hive) {
+  return finish(register_host(hive));
+}
+int run_unregister(std::string_view hive) {
+  return finish(unregister_host(hive));
+}
+
+}  // namespace nm::host

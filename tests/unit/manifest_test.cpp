@@ -1,0 +1,81 @@
+#include "nmhost/manifest.hpp"
+
+#include <gtest/gtest.h>
+
+#include "ipc/extension_ids.hpp"
+#include "platform/fs.hpp"
+
+namespace nm::host {
+namespace {
+
+TEST(ExtensionIds, OnlyWellFormedIdsCount) {
+  const struct {
+    std::string_view id;
+    bool ok;
+  } cases[] = {
+      {"pjgmbkdaieonhfclgkbimepajnodlhfc", true},
+      {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", true},
+      {"pjgmbkdaieonhfclgkbimepajnodlhfq", false},  // q lies past p
+      {"Pjgmbkdaieonhfclgkbimepajnodlhfc", false},
+      {"pjgmbkdaieonhfclgkbimepajnodlhf", false},
+      {"pjgmbkdaieonhfclgkbimepajnodlhfcc", false},
+      {"", false},
+      {"EDGE_ADDONS_ID_PENDING", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ipc::is_extension_id(c.id), c.ok) << c.id;
+  EXPECT_EQ(ipc::allowed_origins(),
+            std::vector<std::string>{"chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/"});
+  EXPECT_EQ(ipc::FIREFOX_ADDON_ID.size(), 27u);
+}
+
+TEST(Manifest, ExactBytes) {
+  EXPECT_EQ(manifest_text(ManifestKind::chromium, "C:\\Program Files\\QAR Zoë\\nmhost.exe"),
+            "{\n"
+            "  \"allowed_origins\": [\n"
+            "    \"chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/\"\n"
+            "  ],\n"
+            "  \"description\": \"QAR Torvanel Download Manager\",\n"
+            "  \"name\": \"com.qartorvaneldownloadmanager.host\",\n"
+            "  \"path\": \"C:\\\\Program Files\\\\QAR Zoë\\\\nmhost.exe\",\n"
+            "  \"type\": \"stdio\"\n"
+            "}");
+  EXPECT_EQ(manifest_text(ManifestKind::firefox, "/opt/q/nmhost"),
+            "{\n"
+            "  \"allowed_extensions\": [\n"
+            "    \"browser@qartorvanel.example\"\n"
+            "  ],\n"
+            "  \"description\": \"QAR Torvanel Download Manager\",\n"
+            "  \"name\": \"com.qartorvaneldownloadmanager.host\",\n"
+            "  \"path\": \"/opt/q/nmhost\",\n"
+            "  \"type\": \"stdio\"\n"
+            "}");
+}
+
+TEST(Manifest, PathMustBeUtf8) {
+#ifdef _WIN32
+  const fs::path bad(std::wstring(L"C:\\q\\\xD800.exe"));
+  const fs::path good(std::wstring(L"C:\\q\\\x00E9.exe"));
+  const std::string good_json = "C:\\\\q\\\\\xC3\xA9.exe";
+#else
+  const fs::path bad(std::string("/q/\xFF.exe"));
+  const fs::path good(std::string("/q/\xC3\xA9.exe"));
+  const std::string good_json = "/q/\xC3\xA9.exe";
+#endif
+  const auto r = manifest_for(ManifestKind::firefox, bad);
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error(), "path contains invalid UTF-8 characters");
+  const auto g = manifest_for(ManifestKind::chromium, good);
+  ASSERT_TRUE(g) << g.error();
+  EXPECT_NE(g->find("\"path\": \"" + good_json + "\""), std::string::npos) << *g;
+}
+
+TEST(Manifest, WriteReplacesTheWholeFile) {
+  const fs::path file = fs::temp_directory_path() / "nm-manifest-test.json";
+  ASSERT_TRUE(write_manifest(file, "a much longer first content"));
+  ASSERT_TRUE(write_manifest(file, "{}"));
+  EXPECT_EQ(*os::read_file(file), "{}");
+  os::remove_file(file);
+}
+
+}  // namespace
+}  // namespace nm::host

@@ -1,0 +1,66 @@
+#include "nmhost/registration.hpp"
+
+#include <gtest/gtest.h>
+
+#include "platform/fs.hpp"
+
+namespace nm::host {
+namespace {
+
+using Args = std::vector<std::string>;
+
+TEST(Registration, UnregisterCommandsInOrder) {
+  const std::string h = "\\com.qartorvaneldownloadmanager.host";
+  EXPECT_EQ(unregister_commands("HKCU"),
+            (std::vector<Args>{
+                {"delete", "HKCU\\Software\\Google\\Chrome\\NativeMessagingHosts" + h, "/f"},
+                {"delete", "HKCU\\Software\\Chromium\\NativeMessagingHosts" + h, "/f"},
+                {"delete", "HKCU\\Software\\Microsoft\\Edge\\NativeMessagingHosts" + h, "/f"},
+                {"delete", "HKCU\\Software\\BraveSoftware\\Brave-Browser\\NativeMessagingHosts" + h,
+                 "/f"},
+                {"delete", "HKCU\\Software\\Mozilla\\NativeMessagingHosts" + h, "/f"},
+                {"delete", "HKCU\\Software\\Google\\Chrome\\Extensions\\QAR_STORE_ID_PENDING", "/f",
+                 "/reg:32"},
+            }));
+}
+
+TEST(Registration, RegSearchOrder) {
+  const auto p = [](std::string_view s) { return os::path_from_utf8(s); };
+  const struct {
+    const char* name;
+    std::optional<fs::path> exe, system, windows;
+    std::string_view path_value;
+    bool windows_rules;
+    std::vector<fs::path> want;
+  } cases[] = {
+      {"all four sources",
+       p("C:/app"),
+       p("C:/Windows/system32"),
+       p("C:/Windows"),
+       "C:/bin;\"C:/odd;dir\";;D:/tools",
+       true,
+       {p("C:/app/reg.exe"), p("C:/Windows/system32/reg.exe"), p("C:/Windows/reg.exe"),
+        p("C:/bin/reg.exe"), p("C:/odd;dir/reg.exe"), p("D:/tools/reg.exe")}},
+      {"missing folders are skipped",
+       std::nullopt,
+       std::nullopt,
+       p("C:/Windows"),
+       "",
+       true,
+       {p("C:/Windows/reg.exe")}},
+      {"posix PATH: colons, quotes literal, empty entries skipped",
+       p("/opt/q"),
+       std::nullopt,
+       std::nullopt,
+       ":/usr/bin::/\"x\":",
+       false,
+       {p("/opt/q/reg.exe"), p("/usr/bin/reg.exe"), p("/\"x\"/reg.exe")}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(reg_candidates("reg.exe", c.exe, c.system, c.windows, c.path_value, c.windows_rules),
+              c.want)
+        << c.name;
+}
+
+}  // namespace
+}  // namespace nm::host

@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include "platform/error.hpp"
+#include "platform/fs.hpp"
+#include "platform/process.hpp"
+
+namespace nm::os {
+namespace {
+
+// Both streams far larger than a pipe's buffer, so a reader that drains one
+// stream before the other stalls the child and never returns.
+constexpr size_t kBig = 300000;
+
+#ifdef _WIN32
+struct Shell {
+  fs::path program;
+  std::vector<std::string> args;
+};
+Shell both_streams_then_exit(const fs::path& big_file) {
+  const std::string f = path_display(big_file);
+  return {*system_folder() / "cmd.exe",
+          {"/c", "type", f, "&", "type", f, "1>&2", "&", "exit", "7"}};
+}
+#endif
+
+TEST(RunCaptured, ReadsBothStreamsAndTheExitCode) {
+#ifdef _WIN32
+  const fs::path big = fs::temp_directory_path() / "nm-run-captured.txt";
+  ASSERT_TRUE(write_file(big, std::string(kBig, 'a')));
+  const Shell sh = both_streams_then_exit(big);
+  const auto r = run_captured(sh.program, sh.args);
+  remove_file(big);
+  const std::string want_out(kBig, 'a'), want_err(kBig, 'a');
+#else
+  // `cat` also proves that standard input is empty rather than inherited.
+  const auto r = run_captured("/bin/sh", {"-c",
+                                          "head -c 300000 /dev/zero | tr '\\0' o; cat; "
+                                          "head -c 300000 /dev/zero | tr '\\0' e >&2; exit 7"});
+  const std::string want_out(kBig, 'o'), want_err(kBig, 'e');
+#endif
+  ASSERT_TRUE(r) << r.error();
+  EXPECT_EQ(r->exit_code, 7);
+  EXPECT_TRUE(r->out == want_out) << r->out.size();
+  EXPECT_TRUE(r->err == want_err) << r->err.size();
+}
+
+TEST(RunCaptured, ArgumentsArriveWhole) {
+#ifdef _WIN32
+  // A value with spaces and a final backslash makes the round trip through
+  // reg.exe's own command-line splitting.
+  const fs::path reg = *system_folder() / "reg.exe";
+  const std::string key = "HKCU\\Software\\nmhost unit test";
+  ASSERT_TRUE(run_captured(reg, {"add", key, "/ve", "/t", "REG_SZ", "/d", "a b\\", "/f"}));
+  const auto r = run_captured(reg, {"query", key, "/ve"});
+  run_captured(reg, {"delete", key, "/f"});
+  ASSERT_TRUE(r) << r.error();
+  EXPECT_EQ(r->exit_code, 0);
+  EXPECT_NE(r->out.find("REG_SZ    a b\\\r\n"), std::string::npos) << r->out;
+#else
+  const auto r = run_captured("/bin/sh", {"-c", "printf '[%s]' \"$@\"", "sh", "a b", "", "\"q\\"});
+  ASSERT_TRUE(r) << r.error();
+  EXPECT_EQ(r->out, "[a b][][\"q\\]");
+  EXPECT_EQ(r->exit_code, 0);
+#endif
+}
+
+TEST(RunCaptured, MissingProgramGivesTheSystemText) {
+  const auto r = run_captured(fs::temp_directory_path() / "nm-no-such-program.exe", {});
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error(), system_error_text(2));
+}
+
+}  // namespace
+}  // namespace nm::os
