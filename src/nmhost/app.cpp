@@ -6,6 +6,7 @@
 #include "ipc/extension_ids.hpp"
 #include "nmhost/framing.hpp"
 #include "nmhost/host_loop.hpp"
+#include "nmhost/registration.hpp"
 #include "platform/console.hpp"
 
 namespace nm::host {
@@ -40,7 +41,6 @@ static bool accepted_caller(const std::vector<std::string>& args) {
 int run(const std::vector<std::string>& args) {
   const bool all_users = std::find(args.begin(), args.end(), "--all-users") != args.end();
   const std::string_view hive = all_users ? "HKLM" : "HKCU";
-  (void)hive;
 
   if (!args.empty()) {
     const std::string& mode = args[0];
@@ -48,10 +48,8 @@ int run(const std::vector<std::string>& args) {
       safari_mode = true;
       return host_loop();
     }
-    if (mode == "--register" || mode == "--unregister") {
-      report_error(mode + ": not available in this build");
-      return 1;
-    }
+    if (mode == "--register") return run_register(hive);
+    if (mode == "--unregister") return run_unregister(hive);
     if (mode == "--package-manifests") {
       report_error("--package-manifests: the .deb and .rpm are Linux's");
       return 1;
