@@ -248,6 +248,15 @@ struct Collector : HandlerLimits {
   bool push_text(Kind kind, bj::string_view last) {
     Event e{};
     e.kind = kind;
+    const std::string_view text = doc->text_;
+    if (pending.empty() && last.data() >= text.data() &&
+        last.data() + last.size() <= text.data() + text.size()) {
+      e.in_text = true;
+      e.text_begin = static_cast<uint32_t>(last.data() - text.data());
+      e.text_size = static_cast<uint32_t>(last.size());
+      doc->events_.push_back(e);
+      return true;
+    }
     e.text_begin = static_cast<uint32_t>(doc->arena_.size());
     doc->arena_ += pending;
     doc->arena_.append(last.data(), last.size());

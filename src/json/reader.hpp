@@ -37,11 +37,13 @@ enum class Kind : uint8_t {
   syntax_error,  // the text is broken here; `text` is the message
 };
 
-// One event of the text. Strings (keys, values, error messages) live in the
-// document's arena, so an event stays small even for large texts.
+// One event of the text. Strings (keys, values, error messages) are views of
+// the input where they need no unescaping, and live in the document's arena
+// otherwise, so an event stays small even for large texts.
 struct Event {
   Kind kind;
-  bool flag = false;  // boolean value
+  bool flag = false;     // boolean value
+  bool in_text = false;  // the text lies in the input itself (no escapes)
   union {
     int64_t i;
     uint64_t u;
@@ -58,7 +60,7 @@ class Document {
   std::string_view text() const { return text_; }
   const std::vector<Event>& events() const { return events_; }
   std::string_view text_of(const Event& e) const {
-    return std::string_view(arena_).substr(e.text_begin, e.text_size);
+    return (e.in_text ? text_ : std::string_view(arena_)).substr(e.text_begin, e.text_size);
   }
 
  private:

@@ -2,9 +2,12 @@
 
 namespace nm::host {
 
-static Reply answer(const Frame& frame) {
+static Reply answer(Frame& frame) {
   if (frame.kind == Frame::Kind::oversized) return too_large_reply(frame.length);
   auto message = parse_message(frame.body);
+  // The body is not needed past parsing; a large one need not stay in memory
+  // while the application is asked.
+  std::string().swap(frame.body);
   if (!message) return refused_reply("refused", message.error());
   return dispatch(std::move(message).value());
 }
