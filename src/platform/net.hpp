@@ -2,6 +2,7 @@
 // TCP on the loopback interface.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "base/result.hpp"
@@ -21,7 +22,8 @@ class TcpStream {
   ~TcpStream() { close(); }
 
   // Non-blocking connect to 127.0.0.1:port, waiting at most timeout_ms for it
-  // to complete, then back to blocking mode. The error is a short description.
+  // to complete, then back to blocking mode. The error is the system's text,
+  // or "connection timed out".
   static Result<TcpStream> connect_loopback(uint16_t port, int timeout_ms);
 
   // SO_RCVTIMEO; false when it cannot be set.
@@ -37,6 +39,30 @@ class TcpStream {
 
  private:
   intptr_t handle_ = -1;
+};
+
+// A listening IPv4 socket on 127.0.0.1, never inherited by child processes.
+// Closed when destroyed.
+class TcpListener {
+ public:
+  TcpListener() = default;
+  TcpListener(TcpListener&& o) noexcept : handle_(o.handle_), port_(o.port_) { o.handle_ = -1; }
+  TcpListener& operator=(TcpListener&& o) noexcept;
+  TcpListener(const TcpListener&) = delete;
+  TcpListener& operator=(const TcpListener&) = delete;
+  ~TcpListener() { close(); }
+
+  // Port 0 picks a free port; port() then tells which.
+  static Result<TcpListener> bind_loopback(uint16_t port = 0);
+  uint16_t port() const { return port_; }
+  // Waits at most timeout_ms for a connection: the connected stream (in
+  // blocking mode), none when the time ran out, or the system's error text.
+  Result<std::optional<TcpStream>> accept(int timeout_ms);
+  void close();
+
+ private:
+  intptr_t handle_ = -1;
+  uint16_t port_ = 0;
 };
 
 }  // namespace nm::os

@@ -20,7 +20,9 @@ class Process {
  public:
   Process() = default;
   Process(intptr_t handle, uint32_t pid) : handle_(handle), pid_(pid) {}
-  Process(Process&& o) noexcept : handle_(o.handle_), pid_(o.pid_) { o.handle_ = -1; }
+  Process(Process&& o) noexcept : handle_(o.handle_), pid_(o.pid_), ended_(o.ended_) {
+    o.handle_ = -1;
+  }
   Process& operator=(Process&& o) noexcept;
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
@@ -31,8 +33,9 @@ class Process {
   ProcessState state();
 
  private:
-  intptr_t handle_ = -1;
+  intptr_t handle_ = -1;  // Windows: the process handle; POSIX: the pid
   uint32_t pid_ = 0;
+  bool ended_ = false;  // POSIX: reaped, so the pid may no longer be asked about
 };
 
 // Windows process creation flags.
@@ -49,6 +52,11 @@ Result<Process> start_plain(const fs::path& program, const std::vector<std::stri
 
 // AllowSetForegroundWindow; does nothing on POSIX. Failures are ignored.
 void allow_set_foreground(uint32_t pid);
+
+uint32_t current_pid();
+// Sets (or, with none, removes) a variable of this process's environment,
+// which the programs it starts inherit.
+void set_env(const char* name, const std::optional<std::string>& value);
 
 struct Captured {
   int exit_code = 0;

@@ -1,0 +1,32 @@
+#pragma once
+// The endpoint file the running application keeps in the data directory.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "base/result.hpp"
+
+namespace nm::ipc {
+
+namespace fs = std::filesystem;
+
+inline constexpr const char* kEndpointFile = "ipc.json";
+
+struct Endpoint {
+  uint16_t port = 0;
+  std::string token;
+  uint32_t pid = 0;  // 0: none
+
+  bool operator==(const Endpoint&) const = default;
+};
+
+// {"port":P,"token":"T","pid":N} or [P,"T",N], pid optional; only JSON white
+// space may surround the value. The error is the reader's text.
+Result<Endpoint> parse_endpoint(std::string_view bytes);
+// Reads `<dir>/ipc.json`; the error is the system's or the reader's text.
+Result<Endpoint> read_endpoint_in(const fs::path& dir);
+// The same in the current data directory, looked up afresh ("no data dir").
+Result<Endpoint> read_endpoint();
+
+}  // namespace nm::ipc

@@ -1,0 +1,66 @@
+#include "ipc/send.hpp"
+
+#include "base/text.hpp"
+#include "ipc/data_dir.hpp"
+#include "ipc/endpoint.hpp"
+#include "platform/net.hpp"
+
+namespace nm::ipc {
+
+namespace {
+
+// Bytes up to and including the first line feed, or to the end of the
+// stream. Whatever follows the line feed is dropped.
+Result<std::string> read_line(os::TcpStream& s) {
+  std::string line;
+  char buf[8192];
+  for (;;) {
+    auto n = s.recv(buf, sizeof buf);
+    if (!n) return Error{n.error()};
+    if (*n == 0) return line;
+    const std::string_view got(buf, *n);
+    const size_t lf = got.find('\n');
+    if (lf != std::string_view::npos) {
+      line.append(got.substr(0, lf + 1));
+      return line;
+    }
+    line.append(got);
+  }
+}
+
+AppAnswer exchange(const Endpoint& ep, const AppRequest& request) {
+  auto conn = os::TcpStream::connect_loopback(ep.port, kConnectTimeoutMs);
+  if (!conn) return AppAnswer::unreachable("cannot connect: " + conn.error());
+  // Without the time-out the wait is merely unbounded; carry on.
+  conn->set_recv_timeout(kAnswerTimeoutMs);
+  if (auto sent = conn->send_all(serialize_request(request, ep.token)); !sent)
+    return AppAnswer::failed(sent.error());
+  auto line = read_line(*conn);
+  conn->close();
+  if (!line) return AppAnswer::failed(line.error());
+  return interpret_answer(*line);
+}
+
+}  // namespace
+
+AppAnswer interpret_answer(std::string_view line) {
+  if (!is_valid_utf8(line)) return AppAnswer::failed("stream did not contain valid UTF-8");
+  const std::string_view answer = trim_unicode_end(line);
+  if (trim_unicode_start(answer) == "ok") return AppAnswer::delivered();
+  if (answer.empty()) return AppAnswer::failed("no answer");
+  return AppAnswer::failed(std::string(answer));
+}
+
+AppAnswer send_to_app_in(const fs::path& dir, const AppRequest& request) {
+  auto ep = read_endpoint_in(dir);
+  if (!ep) return AppAnswer::unreachable("endpoint file: " + ep.error());
+  return exchange(*ep, request);
+}
+
+AppAnswer send_to_app(const AppRequest& request) {
+  const auto dir = data_dir();
+  if (!dir) return AppAnswer::unreachable("no data dir");
+  return send_to_app_in(*dir, request);
+}
+
+}  // namespace nm::ipc

@@ -1,0 +1,38 @@
+#pragma once
+// One exchange with the running application: one request line over a new
+// connection to 127.0.0.1, one answer line back.
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "ipc/request.hpp"
+
+namespace nm::ipc {
+
+namespace fs = std::filesystem;
+
+inline constexpr int kConnectTimeoutMs = 500;
+inline constexpr int kAnswerTimeoutMs = 2000;
+
+struct AppAnswer {
+  enum class Kind { unreachable, failed, delivered };
+  Kind kind = Kind::unreachable;
+  // unreachable: a description for developers; failed: the text for the user.
+  std::string text;
+
+  static AppAnswer unreachable(std::string why) { return {Kind::unreachable, std::move(why)}; }
+  static AppAnswer failed(std::string text) { return {Kind::failed, std::move(text)}; }
+  static AppAnswer delivered() { return {Kind::delivered, {}}; }
+  bool operator==(const AppAnswer&) const = default;
+};
+
+// What an answer line (as read, line feed included) means.
+AppAnswer interpret_answer(std::string_view line);
+
+// Reads the endpoint file of the current data directory afresh and makes the
+// exchange with it.
+AppAnswer send_to_app(const AppRequest& request);
+// The same with the endpoint file of `dir`.
+AppAnswer send_to_app_in(const fs::path& dir, const AppRequest& request);
+
+}  // namespace nm::ipc

@@ -1,0 +1,119 @@
+#include "nmhost/deliver.hpp"
+
+#include "base/text.hpp"
+#include "ipc/endpoint.hpp"
+#include "ipc/send.hpp"
+#include "nmhost/app.hpp"
+#include "platform/clock.hpp"
+#include "platform/fs.hpp"
+#include "platform/process.hpp"
+
+namespace nm::host {
+
+namespace {
+
+constexpr const char* kOpenProgram = "/usr/bin/open";
+
+Outcome from_answer(ipc::AppAnswer answer) {
+  if (answer.kind == ipc::AppAnswer::Kind::delivered) return Outcome::delivered();
+  return Outcome::refused(std::move(answer.text));
+}
+
+Result<fs::path> exe_dir_of(const fs::path& exe) {
+  if (!exe.has_parent_path() || exe.parent_path() == exe) return Error{"no exe dir"};
+  return exe.parent_path();
+}
+
+template <class Char>
+bool has_app_extension(const std::basic_string<Char>& name) {
+  const size_t dot = name.rfind(Char('.'));
+  if (dot == std::basic_string<Char>::npos || dot == 0) return false;
+  const std::basic_string<Char> ext = name.substr(dot + 1);
+  return ext.size() == 3 && ext[0] == Char('a') && ext[1] == Char('p') && ext[2] == Char('p');
+}
+
+std::optional<std::string> read_app_path(const fs::path& exe_dir) {
+  auto text = os::read_file(exe_dir / kAppPathFile);
+  if (!text) return std::nullopt;
+  return std::move(text).value();
+}
+
+// Starts the application; the error is the not-running text.
+Result<os::Process> start_app(const fs::path& exe, const fs::path& exe_dir) {
+  if (safari_mode) {
+    const auto bundle = find_app_bundle(exe);
+    if (!bundle) return Error{os::path_display(exe) + " is in no app"};
+    auto p = os::start_plain(kOpenProgram, {"-g", os::path_display(*bundle)});
+    if (!p) return Error{"cannot start " + os::path_display(*bundle) + ": " + p.error()};
+    return p;
+  }
+  const fs::path program = program_to_start(exe_dir, read_app_path(exe_dir));
+  auto p = os::start_detached(program, {}, os::kStartDetachedBreakaway);
+  // Outside a job that allows breaking away, start without asking for it.
+  if (!p) p = os::start_detached(program, {}, os::kStartDetached);
+  if (!p) return Error{"cannot start " + os::path_display(program) + ": " + p.error()};
+  return p;
+}
+
+}  // namespace
+
+Outcome Outcome::refused(std::string text) {
+  std::string why = text.starts_with("too-large") ? "too-large" : "refused";
+  return {Kind::refused, std::move(why), std::move(text)};
+}
+
+fs::path program_to_start(const fs::path& exe_dir, const std::optional<std::string>& app_path) {
+  if (app_path && is_valid_utf8(*app_path)) {
+    const std::string_view path = trim_unicode(*app_path);
+    if (!path.empty()) return os::path_from_utf8(path);
+  }
+  return exe_dir / kAppProgram;
+}
+
+std::optional<fs::path> find_app_bundle(const fs::path& exe) {
+  fs::path p = exe;
+  for (;;) {
+    if (has_app_extension(p.filename().native())) return p;
+    if (!p.has_parent_path() || p.parent_path() == p) return std::nullopt;
+    p = p.parent_path();
+  }
+}
+
+Outcome deliver_to_app(const ipc::AppRequest& request) {
+  return deliver_to_app(request, {});
+}
+
+Outcome deliver_to_app(const ipc::AppRequest& request, const DeliverSettings& settings) {
+  // Lets the running application bring its window to the front in answer.
+  if (auto ep = ipc::read_endpoint(); ep && ep->pid != 0) os::allow_set_foreground(ep->pid);
+
+  ipc::AppAnswer first = ipc::send_to_app(request);
+  if (first.kind != ipc::AppAnswer::Kind::unreachable) return from_answer(std::move(first));
+
+  Result<fs::path> exe = settings.exe_path ? Result<fs::path>(*settings.exe_path) : os::exe_path();
+  if (!exe) return Outcome::not_running(exe.error());
+  const auto dir = exe_dir_of(*exe);
+  if (!dir) return Outcome::not_running(dir.error());
+
+  auto started = start_app(*exe, *dir);
+  if (!started) return Outcome::not_running(started.error());
+  os::Process& app = *started;
+  os::allow_set_foreground(app.pid());
+
+  const StartTimings& t = settings.timings;
+  const int64_t start = os::monotonic_ns();
+  const auto elapsed_ns = [start] { return os::monotonic_ns() - start; };
+  for (;;) {
+    if (elapsed_ns() >= t.limit_ms * 1000000)
+      return Outcome::not_running(std::string(kDidNotStart));
+    os::sleep_ms(t.retry_ms);
+    ipc::AppAnswer answer = ipc::send_to_app(request);
+    if (answer.kind != ipc::AppAnswer::Kind::unreachable) return from_answer(std::move(answer));
+    // `open` hands the bundle over and ends; its end tells nothing.
+    if (safari_mode) continue;
+    if (app.state() == os::ProcessState::ended && elapsed_ns() > t.grace_ms * 1000000)
+      return Outcome::not_running(std::string(kDidNotStart));
+  }
+}
+
+}  // namespace nm::host

@@ -1,0 +1,58 @@
+#pragma once
+// The one way to the application: send the request, and when the application
+// is not running, start it and keep trying until it answers.
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "ipc/request.hpp"
+
+namespace nm::host {
+
+namespace fs = std::filesystem;
+
+inline constexpr std::string_view kAppProgram = "qartorvaneldownloadmanager.exe";
+// Beside the host: a file naming another program to start.
+inline constexpr std::string_view kAppPathFile = "app-path";
+inline constexpr std::string_view kDidNotStart = "QAR Torvanel Download Manager did not start";
+
+struct Outcome {
+  enum class Kind { delivered, refused, not_running };
+  Kind kind = Kind::delivered;
+  std::string why;   // refused: "too-large" or "refused"
+  std::string text;  // refused and not_running: the error text
+
+  static Outcome delivered() { return {}; }
+  // The why word follows from the application's text.
+  static Outcome refused(std::string text);
+  static Outcome not_running(std::string text) { return {Kind::not_running, {}, std::move(text)}; }
+  bool operator==(const Outcome&) const = default;
+};
+
+struct StartTimings {
+  unsigned retry_ms = 100;
+  int64_t limit_ms = 20000;
+  // An ended process counts as a failed start only after this much time, so
+  // that a launcher may hand over to a running instance.
+  int64_t grace_ms = 5000;
+};
+
+struct DeliverSettings {
+  StartTimings timings;
+  // The host executable's path; the running executable's when none.
+  std::optional<fs::path> exe_path;
+};
+
+Outcome deliver_to_app(const ipc::AppRequest& request);
+Outcome deliver_to_app(const ipc::AppRequest& request, const DeliverSettings& settings);
+
+// The program to start: the trimmed content of `app-path` when there is one
+// that is UTF-8 and not blank, else the application beside the host.
+fs::path program_to_start(const fs::path& exe_dir, const std::optional<std::string>& app_path);
+// The nearest of the path itself and its ancestors whose last component has
+// the extension "app".
+std::optional<fs::path> find_app_bundle(const fs::path& exe);
+
+}  // namespace nm::host

@@ -1,0 +1,96 @@
+#include "ipc/endpoint.hpp"
+
+#include <gtest/gtest.h>
+
+#include "ipc/send.hpp"
+
+namespace nm::ipc {
+namespace {
+
+TEST(ParseEndpoint, AcceptsObjectAndArrayForms) {
+  const struct {
+    std::string text;
+    Endpoint want;
+  } cases[] = {
+      {R"({"port":8080,"token":"abc","pid":42})", {8080, "abc", 42}},
+      {R"({"token":"abc","port":65535})", {65535, "abc", 0}},
+      {R"({"port":0,"token":"","pid":4294967295})", {0, "", 4294967295u}},
+      {R"({"port":1,"extra":[{"a":null},2.5],"token":"t","Port":"x"})", {1, "t", 0}},
+      {" \t\r\n{\"port\":1,\"token\":\"t\"}\r\n \t", {1, "t", 0}},
+      {R"([8080,"abc",42])", {8080, "abc", 42}},
+      {R"([8080,"abc"])", {8080, "abc", 0}},
+  };
+  for (const auto& c : cases) {
+    const auto ep = parse_endpoint(c.text);
+    ASSERT_TRUE(ep.ok()) << c.text << ": " << ep.error();
+    EXPECT_EQ(*ep, c.want) << c.text;
+  }
+}
+
+TEST(ParseEndpoint, RejectsMalformedFiles) {
+  const char* cases[] = {
+      R"({"port":70000,"token":"t"})",
+      R"({"port":-1,"token":"t"})",
+      R"({"port":"8080","token":"t"})",
+      R"({"port":80.5,"token":"t"})",
+      R"({"port":1,"token":null})",
+      R"({"port":1,"token":"t","pid":-1})",
+      R"({"port":1,"token":"t","pid":4294967296})",
+      R"({"port":1,"token":"t","pid":null})",
+      R"({"port":1})",
+      R"({"token":"t"})",
+      R"({"port":1,"token":"t","port":2})",
+      R"({"port":1,"token":"t","token":"u"})",
+      R"({"port":1,"token":"t","pid":1,"pid":1})",
+      "\xEF\xBB\xBF{\"port\":1,\"token\":\"t\"}",
+      "{\"port\":1,\"token\":\"t\"} x",
+      "{\"port\":1,\"token\":\"t\"}{}",
+      "\f{\"port\":1,\"token\":\"t\"}",
+      R"({"port":1,"token":"t")",
+      R"([8080])",
+      R"([8080,"t",1,2])",
+      R"(["t",8080])",
+      "8080",
+      "\"t\"",
+      "null",
+      "",
+  };
+  for (const char* c : cases) EXPECT_FALSE(parse_endpoint(c).ok()) << c;
+}
+
+TEST(ParseEndpoint, ErrorsNameTheFault) {
+  EXPECT_EQ(parse_endpoint(R"({"port":1,"token":"t","port":2})").error(),
+            "duplicate field `port` at line 1 column 28");
+  EXPECT_EQ(parse_endpoint(R"({"port":1})").error(), "missing field `token` at line 1 column 10");
+}
+
+TEST(InterpretAnswer, OnlyOkIsDelivered) {
+  const auto delivered = AppAnswer::delivered();
+  const auto failed = [](std::string t) { return AppAnswer::failed(std::move(t)); };
+  const struct {
+    std::string line;
+    AppAnswer want;
+  } cases[] = {
+      {"ok\r\n", delivered},
+      {"ok\n", delivered},
+      {"ok", delivered},
+      {"  ok  \n", delivered},
+      {"\t\xe3\x80\x80ok\xc2\xa0\r\n", delivered},  // ideographic and no-break spaces
+      {"OK\n", failed("OK")},
+      {"Ok", failed("Ok")},
+      {"okay\n", failed("okay")},
+      {"ok ok\n", failed("ok ok")},
+      {"", failed("no answer")},
+      {"\r\n", failed("no answer")},
+      {" \t \n", failed("no answer")},
+      {"too-large: 3 GB\n", failed("too-large: 3 GB")},
+      {"  busy  \r\n", failed("  busy")},
+      {"\xef\xbb\xbfok\n", failed("\xef\xbb\xbfok")},  // a byte-order mark is no space
+      {"o\xffk\n", failed("stream did not contain valid UTF-8")},
+      {"ok\xc3\n", failed("stream did not contain valid UTF-8")},
+  };
+  for (const auto& c : cases) EXPECT_EQ(interpret_answer(c.line), c.want) << c.line;
+}
+
+}  // namespace
+}  // namespace nm::ipc

@@ -1,0 +1,303 @@
+// qtm-standin: plays the download manager application on the local link, so
+// that the host can be run and tested without the real application. See
+// README.md beside this file.
+#include <array>
+#include <charconv>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/cmdline.hpp"
+#include "ipc/data_dir.hpp"
+#include "ipc/endpoint.hpp"
+#include "json/reader.hpp"
+#include "json/writer.hpp"
+#include "platform/clock.hpp"
+#include "platform/console.hpp"
+#include "platform/fs.hpp"
+#include "platform/net.hpp"
+#include "platform/process.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace os = nm::os;
+
+constexpr const char* kArgsVariable = "QTM_STANDIN_ARGS";
+constexpr const char* kRequestsFile = "requests.jsonl";
+constexpr const char* kStopFile = "standin.stop";
+constexpr int kPollMs = 100;
+constexpr size_t kMaxRequestBytes = 64 * 1024 * 1024;
+
+constexpr std::string_view kUsage =
+    "usage: qtm-standin [options] [data-dir]\n"
+    "  --answer TEXT        answer TEXT and a line feed (default: ok)\n"
+    "  --no-answer          read the request, then hold the connection until the host closes it\n"
+    "  --close              read the request, then close without a byte\n"
+    "  --bad-utf8           answer with bytes that are not UTF-8\n"
+    "  --listen-delay-ms N  wait N ms before listening and writing ipc.json\n"
+    "  --exit-at-once       end at once, without listening or writing ipc.json\n"
+    "  --max-requests N     end after N requests\n"
+    "  --idle-exit-ms N     end after N ms without a connection\n"
+    "  --token TEXT         use TEXT as the token instead of a random one\n"
+    "Options are also taken from QTM_STANDIN_ARGS (before those of the command line).\n"
+    "The data directory is found as the host finds it when none is given.\n"
+    "Ends when the file standin.stop appears in the data directory.\n";
+
+enum class Reply { answer, none, close, bad_utf8 };
+
+struct Options {
+  Reply reply = Reply::answer;
+  std::string answer = "ok";
+  unsigned listen_delay_ms = 0;
+  bool exit_at_once = false;
+  std::optional<uint64_t> max_requests;
+  std::optional<uint64_t> idle_exit_ms;
+  std::optional<std::string> token;
+  std::optional<std::string> data_dir;
+};
+
+void say(std::string_view text) {
+  std::string line = "qtm-standin: ";
+  line += text;
+  line += '\n';
+  os::write_stderr(line);
+}
+
+std::optional<uint64_t> number(std::string_view s) {
+  uint64_t v = 0;
+  const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nullopt;
+  return v;
+}
+
+// The error is the usage complaint.
+nm::Result<Options> parse_options(const std::vector<std::string>& args) {
+  Options o;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const auto value = [&]() -> const std::string* {
+      return i + 1 < args.size() ? &args[++i] : nullptr;
+    };
+    const auto count = [&]() -> std::optional<uint64_t> {
+      const std::string* v = value();
+      return v ? number(*v) : std::nullopt;
+    };
+    if (a == "--answer") {
+      const std::string* v = value();
+      if (!v) return nm::Error{"--answer needs a text"};
+      o.reply = Reply::answer;
+      o.answer = *v;
+    } else if (a == "--no-answer") {
+      o.reply = Reply::none;
+    } else if (a == "--close") {
+      o.reply = Reply::close;
+    } else if (a == "--bad-utf8") {
+      o.reply = Reply::bad_utf8;
+    } else if (a == "--exit-at-once") {
+      o.exit_at_once = true;
+    } else if (a == "--listen-delay-ms") {
+      const auto n = count();
+      if (!n || *n > 600000) return nm::Error{"--listen-delay-ms needs a number up to 600000"};
+      o.listen_delay_ms = static_cast<unsigned>(*n);
+    } else if (a == "--max-requests") {
+      if (!(o.max_requests = count())) return nm::Error{"--max-requests needs a number"};
+    } else if (a == "--idle-exit-ms") {
+      if (!(o.idle_exit_ms = count())) return nm::Error{"--idle-exit-ms needs a number"};
+    } else if (a == "--token") {
+      const std::string* v = value();
+      if (!v) return nm::Error{"--token needs a text"};
+      o.token = *v;
+    } else if (a == "--help" || a == "-h") {
+      return nm::Error{""};
+    } else if (a.starts_with("--")) {
+      return nm::Error{"unknown option " + a};
+    } else if (!o.data_dir) {
+      o.data_dir = a;
+    } else {
+      return nm::Error{"more than one data directory"};
+    }
+  }
+  return o;
+}
+
+std::string random_token() {
+  std::random_device rd;
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string t;
+  for (int i = 0; i < 8; ++i) {
+    const unsigned v = rd();
+    for (int j = 0; j < 4; ++j) t += kHex[(v >> (j * 4)) & 0xF];
+  }
+  return t;
+}
+
+std::string endpoint_json(uint16_t port, std::string_view token, uint32_t pid) {
+  std::string out = "{\"port\":";
+  nm::json::append_uint(out, port);
+  out += ",\"token\":";
+  nm::json::append_string(out, token);
+  out += ",\"pid\":";
+  nm::json::append_uint(out, pid);
+  out += "}\n";
+  return out;
+}
+
+// The token of a request line; none when the line is no request.
+std::optional<std::string> token_of(std::string_view line) {
+  static constexpr std::array<std::string_view, 1> kFields = {"token"};
+  static constexpr std::array<nm::json::RecordSpec::Key, 1> kKeys = {{{"token", 0}}};
+  static constexpr nm::json::RecordSpec kSpec{"struct AppRequest", kFields, kKeys};
+  static constexpr std::array<size_t, 1> kRequired = {0};
+  nm::json::Document doc(line);
+  nm::json::Cursor cursor(doc);
+  std::string token;
+  const auto field = [&token](nm::json::Cursor& c, size_t) { return c.read_string(token); };
+  if (!cursor.read_record_required(kSpec, kRequired, field) || !cursor.finish())
+    return std::nullopt;
+  return token;
+}
+
+// Reads up to and including the first line feed, or to the end of the stream.
+nm::Result<std::string> read_request(os::TcpStream& s) {
+  std::string line;
+  char buf[8192];
+  while (line.size() < kMaxRequestBytes) {
+    auto n = s.recv(buf, sizeof buf);
+    if (!n) return nm::Error{n.error()};
+    if (*n == 0) break;
+    line.append(buf, *n);
+    if (line.find('\n') != std::string::npos) break;
+  }
+  return line;
+}
+
+void serve(os::TcpStream conn, const Options& o, const std::string& token, const fs::path& dir) {
+  conn.set_recv_timeout(10000);
+  auto got = read_request(conn);
+  if (!got) {
+    say("reading a request failed: " + got.error());
+    return;
+  }
+  std::string line = std::move(got).value();
+  if (line.empty()) {
+    say("a connection without a request");
+    return;
+  }
+  if (line.back() != '\n') line += '\n';
+  if (auto st = os::append_file(dir / kRequestsFile, line); !st)
+    say("cannot record the request: " + st.error());
+
+  std::string answer;
+  if (token_of(line) != token) {
+    answer = "invalid token\n";
+  } else {
+    switch (o.reply) {
+      case Reply::answer:
+        answer = o.answer + "\n";
+        break;
+      case Reply::bad_utf8:
+        answer = "o\xff\xfek\n";
+        break;
+      case Reply::close:
+        return;
+      case Reply::none: {
+        // Hold the connection until the host gives up and closes it.
+        conn.set_recv_timeout(60000);
+        char buf[256];
+        for (;;) {
+          auto n = conn.recv(buf, sizeof buf);
+          if (!n || *n == 0) return;
+        }
+      }
+    }
+  }
+  if (auto st = conn.send_all(answer); !st) say("answering failed: " + st.error());
+}
+
+int run(const Options& o) {
+  if (o.exit_at_once) return 0;
+  std::optional<fs::path> dir;
+  if (o.data_dir)
+    dir = os::path_from_utf8(*o.data_dir);
+  else
+    dir = nm::ipc::data_dir();
+  if (!dir) {
+    say("no data directory");
+    return 1;
+  }
+  if (auto st = os::make_dirs(*dir); !st) {
+    say("cannot create the data directory: " + st.error());
+    return 1;
+  }
+  if (o.listen_delay_ms) os::sleep_ms(o.listen_delay_ms);
+
+  auto listener = os::TcpListener::bind_loopback();
+  if (!listener) {
+    say("cannot listen: " + listener.error());
+    return 1;
+  }
+  const std::string token = o.token ? *o.token : random_token();
+  const fs::path endpoint = *dir / nm::ipc::kEndpointFile;
+  const fs::path partial = *dir / "ipc.json.partial";
+  const std::string published = endpoint_json(listener->port(), token, os::current_pid());
+  // Written aside and moved in place, so that the host never reads half a file.
+  if (auto st = os::write_file(partial, published); !st || !os::move_replace(partial, endpoint)) {
+    say("cannot write " + os::path_display(endpoint));
+    return 1;
+  }
+  say("listening on 127.0.0.1:" + std::to_string(listener->port()) + ", data directory " +
+      os::path_display(*dir));
+
+  const fs::path stop = *dir / kStopFile;
+  uint64_t served = 0;
+  int64_t last_activity = os::monotonic_ns();
+  int code = 0;
+  for (;;) {
+    if (o.max_requests && served >= *o.max_requests) break;
+    if (os::metadata_readable(stop)) {
+      os::remove_file(stop);
+      break;
+    }
+    if (o.idle_exit_ms &&
+        os::monotonic_ns() - last_activity >= static_cast<int64_t>(*o.idle_exit_ms) * 1000000)
+      break;
+    auto conn = listener->accept(kPollMs);
+    if (!conn) {
+      say("accept failed: " + conn.error());
+      code = 1;
+      break;
+    }
+    if (!*conn) continue;
+    serve(std::move(**conn), o, token, *dir);
+    ++served;
+    last_activity = os::monotonic_ns();
+  }
+  listener->close();
+  // Leave a file that another instance has written since.
+  if (auto now = os::read_file(endpoint); now && *now == published) os::remove_file(endpoint);
+  say("stopped after " + std::to_string(served) + " requests");
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  os::init_stdio();
+  std::vector<std::string> args;
+  if (auto env = os::get_env(kArgsVariable); env && !env->empty()) {
+    args = nm::split_command_line("qtm-standin " + *env);
+    args.erase(args.begin());
+  }
+  const auto given = os::arguments(argc, argv);
+  args.insert(args.end(), given.begin(), given.end());
+  auto options = parse_options(args);
+  if (!options) {
+    if (!options.error().empty()) say(options.error());
+    os::write_stderr(kUsage);
+    return options.error().empty() ? 0 : 2;
+  }
+  return run(*options);
+}
