@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/fs.hpp"
+
 namespace nm::host {
 namespace {
 
@@ -41,7 +43,7 @@ TEST(ProgramToStart, AppPathTrimmedOrTheDefault) {
       {"\xff/opt/q/app", def},  // not UTF-8
       {"\n\n  /opt/q/my app  \r\n\n", fs::path("/opt/q/my app")},
       {"\xe3\x80\x80/opt/q\xc2\xa0", fs::path("/opt/q")},
-      {"\xef\xbb\xbf/opt/q\n", fs::path("\xef\xbb\xbf/opt/q")},
+      {"\xef\xbb\xbf/opt/q\n", os::path_from_utf8("\xef\xbb\xbf/opt/q")},
   };
   for (const auto& c : cases)
     EXPECT_EQ(program_to_start(dir, c.content), c.want) << c.content.value_or("(none)");
