@@ -58,12 +58,6 @@ TEST(ParseEndpoint, RejectsMalformedFiles) {
   for (const char* c : cases) EXPECT_FALSE(parse_endpoint(c).ok()) << c;
 }
 
-TEST(ParseEndpoint, ErrorsNameTheFault) {
-  EXPECT_EQ(parse_endpoint(R"({"port":1,"token":"t","port":2})").error(),
-            "duplicate field `port` at line 1 column 28");
-  EXPECT_EQ(parse_endpoint(R"({"port":1})").error(), "missing field `token` at line 1 column 10");
-}
-
 TEST(InterpretAnswer, OnlyOkIsDelivered) {
   const auto delivered = AppAnswer::delivered();
   const auto failed = [](std::string t) { return AppAnswer::failed(std::move(t)); };

@@ -130,21 +130,5 @@ TEST(SerializeRequest, CookieExpiryForms) {
   }
 }
 
-TEST(SerializeRequest, ListsKeepTheirOrderAndDuplicates) {
-  AppRequest r;
-  const BrowserCookie same{"s", "1", "d", false, "/", false, std::nullopt};
-  r.cookie_jar = {same, same};
-  r.ids = {3, 1, 3};
-  const std::string line = serialize_request(r, "t");
-  const std::string cookie =
-      "{\"name\":\"s\",\"value\":\"1\",\"domain\":\"d\",\"host_only\":false,\"path\":\"/\","
-      "\"secure\":false,\"expires\":null}";
-  EXPECT_NE(line.find(",\"cookies\":null,\"cookie_jar\":[" + cookie + "," + cookie +
-                      "],\"user_agent\":null,"),
-            std::string::npos)
-      << line;
-  EXPECT_NE(line.find(",\"ids\":[3,1,3],"), std::string::npos) << line;
-}
-
 }  // namespace
 }  // namespace nm::ipc
