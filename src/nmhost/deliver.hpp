@@ -21,13 +21,17 @@ inline constexpr std::string_view kDidNotStart = "QAR Torvanel Download Manager 
 struct Outcome {
   enum class Kind { delivered, refused, not_running };
   Kind kind = Kind::delivered;
-  std::string why;   // refused: "too-large" or "refused"
-  std::string text;  // refused and not_running: the error text
+  // The reply's why word ("too-large" or "refused", or "not-running"); empty
+  // when delivered.
+  std::string why;
+  std::string text;  // the reply's error text
 
   static Outcome delivered() { return {}; }
   // The why word follows from the application's text.
   static Outcome refused(std::string text);
-  static Outcome not_running(std::string text) { return {Kind::not_running, {}, std::move(text)}; }
+  static Outcome not_running(std::string text) {
+    return {Kind::not_running, "not-running", std::move(text)};
+  }
   bool operator==(const Outcome&) const = default;
 };
 
