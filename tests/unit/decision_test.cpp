@@ -98,11 +98,11 @@ TEST(DecideDownload, AppliesTheTestsInOrder) {
       {"defaults take a zip", "https://h/file.zip", nothing, std::nullopt},
       {"integration off", "https://h/file.zip",
        [](CaptureRules& r, Download&) { r.advanced_integration = false; }, R::IntegrationOff},
-      {"integration off beats every other test", "https://h/page.html",
+      {"integration off beats every other test", "https://host.test/page.html",
        [](CaptureRules& r, Download& d) {
          r.advanced_integration = false;
          r.capture_min_kb = 10;
-         r.excluded_sites = "h";
+         r.excluded_sites = "host.test";
          d.size = 1;
        },
        R::IntegrationOff},
@@ -137,14 +137,14 @@ TEST(DecideDownload, AppliesTheTestsInOrder) {
        [](CaptureRules&, Download& d) { d.filename = "setup.exe"; }, std::nullopt},
       {"empty type list", "https://h/file.zip",
        [](CaptureRules& r, Download&) { r.auto_types = ""; }, R::FileType},
-      {"type beats site", "https://h/page.html",
-       [](CaptureRules& r, Download&) { r.excluded_sites = "h"; }, R::FileType},
+      {"type beats site", "https://host.test/page.html",
+       [](CaptureRules& r, Download&) { r.excluded_sites = "host.test"; }, R::FileType},
       {"excluded site", "https://www.h.example/file.zip",
        [](CaptureRules& r, Download&) { r.excluded_sites = "other *.h.example"; }, R::Site},
       {"default excluded sites", "https://download.windowsupdate.com/x/kb.msu", nothing, R::Site},
-      {"site beats address", "https://h/file.zip",
+      {"site beats address", "https://host.test/file.zip",
        [](CaptureRules& r, Download&) {
-         r.excluded_sites = "h";
+         r.excluded_sites = "host.test";
          r.excluded_addresses = {"*"};
        },
        R::Site},
@@ -245,10 +245,10 @@ TEST(VideoButtonShown, NeedsTheGateThePanelAndAnUnlistedSite) {
        [](CaptureRules& r) {
          r.browsers = {{"Opera", false}};
        },
-       "https://x/v", "Opera", false},
+       "https://x.test/v", "Opera", false},
       // Excluded download sites do not hide the button.
-      {"download site excluded", [](CaptureRules& r) { r.excluded_sites = "x"; }, "https://x/v",
-       "Opera", true},
+      {"download site excluded", [](CaptureRules& r) { r.excluded_sites = "x.test"; },
+       "https://x.test/v", "Opera", true},
   };
   for (const auto& c : cases) {
     CaptureRules rules;

@@ -92,17 +92,21 @@ TEST(ReadCaptureRules, RejectsTheWholeFileForOneFault) {
     const char* json;
     const char* error_part;
   } cases[] = {
-      {R"({"settings":{"video_panel":false,"capture_min_kb":-1}})", "invalid"},
-      {R"({"settings":{"video_panel":false,"capture_min_kb":1.5}})", "invalid type"},
-      {R"({"settings":{"capture_min_kb":"10"}})", "invalid type"},
-      {R"({"settings":{"capture_min_kb":18446744073709551616}})", ""},
-      {R"({"settings":{"capture_min_kb":1e3}})", "invalid type"},
-      {R"({"settings":{"capture_min_kb":2048,"video_panel":null}})", "invalid type: null"},
+      {R"({"settings":{"video_panel":false,"capture_min_kb":-1}})",
+       "invalid value: integer `-1`, expected u64 at line 1 column 52"},
+      {R"({"settings":{"video_panel":false,"capture_min_kb":1.5}})",
+       "invalid type: floating point `1.5`, expected u64"},
+      {R"({"settings":{"capture_min_kb":"10"}})", "expected u64"},
+      {R"({"settings":{"capture_min_kb":18446744073709551616}})", "expected u64"},
+      {R"({"settings":{"capture_min_kb":1e3}})", "expected u64"},
+      {R"({"settings":{"capture_min_kb":2048,"video_panel":null}})",
+       "invalid type: null, expected a boolean"},
       {R"({"settings":{"auto_types":null}})", "invalid type: null"},
-      {R"({"settings":null})", "invalid type: null"},
+      {R"({"settings":null})", "invalid type: null, expected struct CaptureRules"},
       {R"({"settings":{"advanced_integration":1}})", "invalid type"},
-      {R"({"settings":{"browsers":[["Google Chrome"]]}})", "invalid length"},
-      {R"({"settings":{"browsers":[["Google Chrome",false,true]]}})", ""},
+      {R"({"settings":{"browsers":[["Google Chrome"]]}})",
+       "invalid length 1, expected a tuple of size 2"},
+      {R"({"settings":{"browsers":[["Google Chrome",false,true]]}})", "trailing"},
       {R"({"settings":{"browsers":[["Google Chrome","false"]]}})", "invalid type"},
       {R"({"settings":{"browsers":{"Google Chrome":false}}})", "invalid type"},
       {R"({"settings":{"browsers":[],"browsers":[]}})", "duplicate field `browsers`"},
@@ -113,9 +117,9 @@ TEST(ReadCaptureRules, RejectsTheWholeFileForOneFault) {
       {R"({"settings":{}}{})", "trailing"},
       {R"({"settings":{})", "EOF"},
       {"", "EOF"},
-      {"null", "invalid type: null"},
+      {"null", "invalid type: null, expected struct Stored"},
       {"\"settings\"", "invalid type"},
-      {"{\"settings\":{\"auto_types\":\"ZIP\xff\"}}", ""},
+      {"{\"settings\":{\"auto_types\":\"ZIP\xff\"}}", "invalid unicode"},
   };
   for (const auto& c : cases) {
     const auto got = read_capture_rules(c.json);
