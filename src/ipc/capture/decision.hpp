@@ -25,12 +25,12 @@ std::optional<NoticeReason> reason_from_word(std::string_view word);
 
 // The fields of a download message that the decision reads.
 struct Download {
-  std::string_view url;
-  std::optional<std::string_view> final_url;
-  std::optional<std::string_view> filename;
-  std::optional<uint64_t> size;
-  std::string_view user_agent;  // absent counts as empty
-  std::span<const std::string> brands;
+  std::string_view url{};
+  std::optional<std::string_view> final_url{};
+  std::optional<std::string_view> filename{};
+  std::optional<uint64_t> size{};
+  std::string_view user_agent{};  // absent counts as empty
+  std::span<const std::string> brands{};
   bool explicit_ = false;  // the user asked for this download
 };
 
