@@ -64,6 +64,7 @@ static Status write_fd_all(int fd, std::string_view bytes) {
       if (errno == EINTR) continue;
       return Error{last_error_text()};
     }
+    if (w == 0) return Error{system_error_text(EIO)};
     bytes.remove_prefix(static_cast<size_t>(w));
   }
   return {};

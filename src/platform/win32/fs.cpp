@@ -67,6 +67,7 @@ DWORD write_all(HANDLE h, std::string_view bytes) {
     DWORD done = 0;
     const DWORD chunk = bytes.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(bytes.size());
     if (!WriteFile(h, bytes.data(), chunk, &done, nullptr)) return GetLastError();
+    if (done == 0) return ERROR_WRITE_FAULT;
     bytes.remove_prefix(done);
   }
   return 0;
@@ -96,6 +97,45 @@ Status write_file(const fs::path& p, std::string_view bytes) {
   return {};
 }
 
+// Appenders also take turns on one byte far beyond any real data. Windows
+// appends atomically for an append-only handle and needs no lock (a refused
+// lock is simply not held), but Wine emulates the append with a size query
+// and a positioned write, which lets two processes write over each other.
+// The byte is never read or written, so the lock blocks nobody's data;
+// waiting is bounded, after which the line is written anyway.
+class AppendTurn {
+ public:
+  explicit AppendTurn(HANDLE h) : h_(h) {
+    const ULONGLONG deadline = GetTickCount64() + 2000;
+    for (;;) {
+      OVERLAPPED o = region();
+      if (LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &o)) {
+        held_ = true;
+        return;
+      }
+      if (GetLastError() != ERROR_LOCK_VIOLATION || GetTickCount64() >= deadline) return;
+      Sleep(1);
+    }
+  }
+  ~AppendTurn() {
+    if (!held_) return;
+    OVERLAPPED o = region();
+    UnlockFileEx(h_, 0, 1, 0, &o);
+  }
+  AppendTurn(const AppendTurn&) = delete;
+  AppendTurn& operator=(const AppendTurn&) = delete;
+
+ private:
+  static OVERLAPPED region() {
+    OVERLAPPED o{};
+    o.Offset = 0xFFFFFFF0u;
+    o.OffsetHigh = 0x7FFFFFFFu;
+    return o;
+  }
+  HANDLE h_;
+  bool held_ = false;
+};
+
 Status append_file(const fs::path& p, std::string_view bytes) {
   // Append-only access: every write lands at the current end of the file,
   // so lines of several processes never overwrite each other.
@@ -103,6 +143,7 @@ Status append_file(const fs::path& p, std::string_view bytes) {
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                        FILE_ATTRIBUTE_NORMAL, nullptr)};
   if (f.h == INVALID_HANDLE_VALUE) return Error{last_error_text()};
+  AppendTurn turn(f.h);
   if (const DWORD err = write_all(f.h, bytes)) return Error{system_error_text(static_cast<int>(err))};
   return {};
 }

@@ -1,0 +1,85 @@
+#include "ipc/data_dir.hpp"
+
+#include <gtest/gtest.h>
+
+#include "platform/child.hpp"
+#include "platform/fs.hpp"
+#include "temp_folder.hpp"
+
+namespace nm::ipc {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(DataDir, VariableWinsUnchecked) {
+  TempFolder tmp;
+  fs::create_directories(tmp / "bin" / "data");
+  const fs::path exe = tmp / "bin" / "nmhost.exe";
+  const fs::path missing = tmp / "not" / "there";
+  EXPECT_EQ(data_dir_from(os::path_to_utf8(missing), exe, tmp.path()), missing);
+  EXPECT_FALSE(fs::exists(missing));
+  // Present but empty: paths built on it resolve against the current folder.
+  EXPECT_EQ(data_dir_from(std::string(), exe, tmp.path()), fs::path());
+
+  const auto old = os::get_env("QTM_DATA_DIR");
+  ASSERT_TRUE(os::set_env("QTM_DATA_DIR", os::path_to_utf8(missing)));
+  EXPECT_EQ(data_dir(), missing);
+  (void)os::set_env("QTM_DATA_DIR", old);
+}
+
+TEST(DataDir, PortableFolderMustBeAWritableFolder) {
+  TempFolder tmp;
+  const fs::path exe = tmp / "bin" / "nmhost.exe";
+  const fs::path product = tmp / "roaming" / "qartorvaneldownloadmanager";
+  fs::create_directories(tmp / "bin");
+  EXPECT_EQ(data_dir_from(std::nullopt, exe, tmp / "roaming"), product);
+  EXPECT_FALSE(fs::exists(product));
+
+  ASSERT_TRUE(os::write_file(tmp / "bin" / "data", "a file, not a folder"));
+  EXPECT_EQ(data_dir_from(std::nullopt, exe, tmp / "roaming"), product);
+  fs::remove(tmp / "bin" / "data");
+
+  fs::create_directory(tmp / "bin" / "data");
+  EXPECT_EQ(data_dir_from(std::nullopt, exe, tmp / "roaming"), tmp / "bin" / "data");
+  EXPECT_TRUE(fs::is_empty(tmp / "bin" / "data"));  // the probe is gone
+
+  EXPECT_EQ(portable_data_dir_for(fs::path("nmhost.exe")), std::nullopt);
+  EXPECT_EQ(data_dir_from(std::nullopt, std::nullopt, std::nullopt), std::nullopt);
+}
+
+TEST(DataDir, ReadOnlyPortableFolderIsNotPortable) {
+  TempFolder tmp;
+  const fs::path data = tmp / "bin" / "data";
+  fs::create_directories(data);
+  const auto write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  fs::permissions(data, write, fs::perm_options::remove);
+  // Administrators (and Windows, for folders) ignore the flag: nothing to test then.
+  const bool writable = os::create_empty_file(data / "probe");
+  const auto portable = portable_data_dir_for(tmp / "bin" / "nmhost.exe");
+  fs::permissions(data, write, fs::perm_options::add);
+  if (writable) GTEST_SKIP() << "cannot make a read-only folder for this user on this system";
+  EXPECT_EQ(portable, std::nullopt);
+}
+
+TEST(DataDir, MovesTheLegacyFolderOnlyWhenTheProductFolderIsMissing) {
+  for (const bool product_exists : {false, true}) {
+    TempFolder roaming;
+    const fs::path product = roaming / "qartorvaneldownloadmanager";
+    const fs::path legacy = roaming / "varquel";
+    ASSERT_TRUE(os::make_dirs(legacy) && os::write_file(legacy / "old", "L"));
+    if (product_exists) {
+      ASSERT_TRUE(os::make_dirs(product));
+    }
+    EXPECT_EQ(data_dir_from(std::nullopt, std::nullopt, roaming.path()), product);
+    EXPECT_EQ(fs::exists(legacy), product_exists);
+    EXPECT_EQ(fs::exists(product / "old"), !product_exists);
+  }
+  TempFolder neither;
+  ASSERT_TRUE(os::write_file(neither / "varquel", "a file, not a folder"));
+  EXPECT_EQ(data_dir_from(std::nullopt, std::nullopt, neither.path()),
+            neither / "qartorvaneldownloadmanager");
+  EXPECT_FALSE(fs::exists(neither / "qartorvaneldownloadmanager"));
+}
+
+}  // namespace
+}  // namespace nm::ipc
