@@ -1,5 +1,6 @@
 #include "nmhost/reply.hpp"
 
+#include "ipc/capture/decision.hpp"
 #include "json/writer.hpp"
 
 namespace nm::host {
@@ -19,6 +20,30 @@ Reply refused_reply(std::string_view why, std::string error) {
 
 Reply too_large_reply(uint64_t length) {
   return refused_reply("too-large", "a message of " + std::to_string(length) + " bytes");
+}
+
+Reply rules_summary(const capture::CaptureRules& rules, std::string_view browser) {
+  const auto gate = capture::browser_gate(rules, browser);
+  Reply r;
+  r.ok = true;
+  r.version = std::string(HOST_VERSION);
+  r.types = rules.auto_types;
+  r.capture = !gate.has_value();
+  r.excludedSites = rules.excluded_sites;
+  r.excludedAddresses = rules.excluded_addresses;
+  r.opened = rules.capture_opened;
+  r.minKb = rules.capture_min_kb;
+  if (gate) r.captureOff = std::string(capture::wire_word(*gate));
+  return r;
+}
+
+Reply reply_for_outcome(const Outcome& outcome) {
+  switch (outcome.kind) {
+    case Outcome::Kind::delivered: return success_reply();
+    case Outcome::Kind::refused: return refused_reply(outcome.why, outcome.text);
+    case Outcome::Kind::not_running: return refused_reply("not-running", outcome.text);
+  }
+  return success_reply();
 }
 
 namespace {

@@ -6,6 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include "ipc/capture/settings.hpp"
+#include "nmhost/deliver.hpp"
+
 namespace nm::host {
 
 inline constexpr std::string_view HOST_VERSION = "0.5.1";
@@ -29,6 +32,11 @@ Reply success_reply();
 Reply refused_reply(std::string_view why, std::string error);
 // The answer to a frame over the size limit.
 Reply too_large_reply(uint64_t length);
+
+// The rules summary the extension asks for with "rules" or "hello".
+Reply rules_summary(const capture::CaptureRules& rules, std::string_view browser);
+// What the browser is told of an attempt to reach the application.
+Reply reply_for_outcome(const Outcome& outcome);
 
 // Compact JSON, keys in the record's order, absent fields left out.
 std::string serialize_reply(const Reply& reply);

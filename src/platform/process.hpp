@@ -56,7 +56,6 @@ void allow_set_foreground(uint32_t pid);
 uint32_t current_pid();
 // Sets (or, with none, removes) a variable of this process's environment,
 // which the programs it starts inherit.
-void set_env(const char* name, const std::optional<std::string>& value);
 
 struct Captured {
   int exit_code = 0;

@@ -81,7 +81,8 @@ TEST(Framing, SizeLimitAndEndsOfInput) {
     std::vector<std::string> replies;
     std::string err;
   } cases[] = {
-      {"at the limit", frame(at_limit) + bad, 0, {R"({"ok":true})", bad_reply}, ""},
+      {"at the limit", frame(at_limit) + bad, 0,
+       {R"({"ok":false,"error":"not an http(s) or ftp(s) URL","why":"refused"})", bad_reply}, ""},
       {"one over, then the next frame", frame(over_limit) + bad, 0, {too_large_1048577, bad_reply}, ""},
       {"huge length, input closed early", std::string("\xff\xff\xff\xff", 4) + "0123456789", 0,
        {R"({"ok":false,"error":"a message of 4294967295 bytes","why":"too-large"})"}, ""},

@@ -11,6 +11,7 @@
 #include "platform/clock.hpp"
 #include "platform/fs.hpp"
 #include "platform/net.hpp"
+#include "platform/child.hpp"
 #include "platform/process.hpp"
 
 namespace nm {

@@ -112,11 +112,5 @@ uint32_t current_pid() {
   return static_cast<uint32_t>(::getpid());
 }
 
-void set_env(const char* name, const std::optional<std::string>& value) {
-  if (value)
-    ::setenv(name, value->c_str(), 1);
-  else
-    ::unsetenv(name);
-}
 
 }  // namespace nm::os

@@ -137,12 +137,5 @@ uint32_t current_pid() {
   return GetCurrentProcessId();
 }
 
-void set_env(const char* name, const std::optional<std::string>& value) {
-  const std::wstring wname = win::to_wide(name);
-  if (value)
-    SetEnvironmentVariableW(wname.c_str(), win::to_wide(*value).c_str());
-  else
-    SetEnvironmentVariableW(wname.c_str(), nullptr);
-}
 
 }  // namespace nm::os
