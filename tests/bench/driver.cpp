@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
     // The stand-in application answers "ok" to every request.
     const auto pid_file = data / "standin.pid";
     pid_t app;
-    std::vector<std::string> sargs = {standin, "--data-dir", data.string()};
+    std::vector<std::string> sargs = {standin, "--token", "bench", data.string()};
     std::vector<char*> sargv;
     for (auto& a : sargs) sargv.push_back(a.data());
     sargv.push_back(nullptr);
