@@ -640,9 +640,9 @@ bool Cursor::read_tuple(size_t n, std::string_view expected,
   return fail_at_event("trailing characters", pos_, kFirstByte);
 }
 
-bool Cursor::read_record(const RecordSpec& spec, const std::function<bool(Cursor&, size_t)>& field,
+bool Cursor::read_record(const RecordSpec& layout, const std::function<bool(Cursor&, size_t)>& field,
                          std::vector<bool>* seen_out) {
-  std::vector<bool> seen(spec.fields.size(), false);
+  std::vector<bool> seen(layout.fields.size(), false);
   const Event& first = peek();
   if (first.kind == Kind::object_begin) {
     ++pos_;
@@ -656,26 +656,26 @@ bool Cursor::read_record(const RecordSpec& spec, const std::function<bool(Cursor
       const size_t key_event = pos_;
       const std::string_view key = doc_.text_of(e);
       ++pos_;
-      size_t index = spec.fields.size();
-      for (const auto& k : spec.keys) {
+      size_t index = layout.fields.size();
+      for (const auto& k : layout.keys) {
         if (k.key == key) {
           index = k.field;
           break;
         }
       }
-      if (index == spec.fields.size()) {
+      if (index == layout.fields.size()) {
         if (!skip()) return false;
         continue;
       }
       if (seen[index])
-        return fail_at_event("duplicate field `" + std::string(spec.fields[index]) + "`", key_event,
+        return fail_at_event("duplicate field `" + std::string(layout.fields[index]) + "`", key_event,
                              after_key);
       seen[index] = true;
       if (!field(*this, index)) return false;
     }
   } else if (first.kind == Kind::array_begin) {
     ++pos_;
-    for (size_t i = 0; i < spec.fields.size(); ++i) {
+    for (size_t i = 0; i < layout.fields.size(); ++i) {
       const Event& e = peek();
       if (e.kind == Kind::array_end) break;
       if (e.kind == Kind::syntax_error) return fail_syntax(e);
@@ -687,17 +687,17 @@ bool Cursor::read_record(const RecordSpec& spec, const std::function<bool(Cursor
     if (e.kind != Kind::array_end) return fail_at_event("trailing characters", pos_, kFirstByte);
     ++pos_;
   } else {
-    return fail_invalid_type(spec.expected);
+    return fail_invalid_type(layout.expected);
   }
   if (seen_out) *seen_out = std::move(seen);
   return true;
 }
 
-bool Cursor::read_record_required(const RecordSpec& spec, std::span<const size_t> required,
+bool Cursor::read_record_required(const RecordSpec& layout, std::span<const size_t> required,
                                   const std::function<bool(Cursor&, size_t)>& field) {
   const bool array_form = peek().kind == Kind::array_begin;
   std::vector<bool> seen;
-  if (!read_record(spec, field, &seen)) return false;
+  if (!read_record(layout, field, &seen)) return false;
   for (const size_t f : required) {
     if (seen[f]) continue;
     const size_t close = pos_ - 1;
@@ -705,11 +705,11 @@ bool Cursor::read_record_required(const RecordSpec& spec, std::span<const size_t
       size_t count = 0;
       for (const bool s : seen) count += s;
       return fail_at_event("invalid length " + std::to_string(count) + ", expected " +
-                               std::string(spec.expected) + " with " +
-                               std::to_string(spec.fields.size()) + " elements",
+                               std::string(layout.expected) + " with " +
+                               std::to_string(layout.fields.size()) + " elements",
                            close, after_close);
     }
-    return fail_at_event("missing field `" + std::string(spec.fields[f]) + "`", close, after_close);
+    return fail_at_event("missing field `" + std::string(layout.fields[f]) + "`", close, after_close);
   }
   return true;
 }
@@ -741,11 +741,11 @@ bool Cursor::finish() {
   return fail_syntax(e);
 }
 
-std::optional<std::string> read_document(std::string_view text, const RecordSpec& spec,
+std::optional<std::string> read_document(std::string_view text, const RecordSpec& layout,
                                          const std::function<bool(Cursor&, size_t)>& field) {
   Document doc(text);
   Cursor cursor(doc);
-  if (!cursor.read_record(spec, field) || !cursor.finish()) return cursor.error();
+  if (!cursor.read_record(layout, field) || !cursor.finish()) return cursor.error();
   return std::nullopt;
 }
 

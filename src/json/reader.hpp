@@ -101,16 +101,16 @@ class Cursor {
   bool read_seq(const std::function<bool(Cursor&)>& element);
   // An array of exactly n values read by `element(i)`.
   bool read_tuple(size_t n, std::string_view expected, const std::function<bool(Cursor&, size_t)>& element);
-  // A record as an object (keys of the spec; unknown keys skipped; a field
+  // A record as an object (keys of the layout; unknown keys skipped; a field
   // given twice is an error) or as an array read by position (missing
   // trailing values keep their defaults; an extra value is an error).
   // `field(i)` reads the value of field i. `seen`, when given, receives which
   // fields were present.
-  bool read_record(const RecordSpec& spec, const std::function<bool(Cursor&, size_t)>& field,
+  bool read_record(const RecordSpec& layout, const std::function<bool(Cursor&, size_t)>& field,
                    std::vector<bool>* seen = nullptr);
   // `read_record`, then an error "missing field `F`" for the first field of
   // `required` that was absent.
-  bool read_record_required(const RecordSpec& spec, std::span<const size_t> required,
+  bool read_record_required(const RecordSpec& layout, std::span<const size_t> required,
                             const std::function<bool(Cursor&, size_t)>& field);
   // Skips any value.
   bool skip();
@@ -137,9 +137,9 @@ class Cursor {
   size_t error_offset_ = 0;
 };
 
-// Reads a whole text as one record of `spec` (see Cursor::read_record), with
+// Reads a whole text as one record of `layout` (see Cursor::read_record), with
 // nothing but white space after it. Returns the error text on failure.
-std::optional<std::string> read_document(std::string_view text, const RecordSpec& spec,
+std::optional<std::string> read_document(std::string_view text, const RecordSpec& layout,
                                          const std::function<bool(Cursor&, size_t)>& field);
 
 // How numbers look in error texts: "integer `5`", "floating point `2.5`".
