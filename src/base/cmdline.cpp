@@ -85,7 +85,9 @@ std::string quote_argument(std::string_view arg) {
 
 std::string join_command_line(std::string_view program, const std::vector<std::string>& args) {
   // The program name cannot hold a quote, and its rule has no escapes.
-  std::string line = "\"" + std::string(program) + "\"";
+  std::string line(1, '"');
+  line += program;
+  line += '"';
   for (const auto& a : args) {
     line += ' ';
     line += quote_argument(a);
