@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/result.hpp"
+#include "ipc/capture/settings.hpp"
 #include "nmhost/extension_seen.hpp"
 #include "platform/registry.hpp"
 
@@ -39,7 +40,8 @@ struct Check {
 struct Report {
   std::vector<Check> checks;
   std::optional<std::string> data_dir;
-  std::string data_dir_source;  // "QTM_DATA_DIR", "portable", "roaming" or ""
+  std::string data_dir_source;    // "QTM_DATA_DIR", "portable", "roaming" or ""
+  capture::CaptureRules options;  // the capture options in effect
   std::vector<host::ExtensionSeenEntry> extension_seen;
   std::vector<std::string> log_tail;
 
@@ -94,6 +96,27 @@ FileRead read_if_present(const fs::path& file);
 
 // Whether the bytes begin with a UTF-8 byte-order mark.
 bool has_bom(std::string_view bytes);
+
+// downloads.json: absent, valid or discarded (with the reader's error), then
+// the options in effect, which go into the report.
+void check_settings(const fs::path& data_dir, Report& r);
+// The options as "field = value" lines for people.
+std::vector<std::string> describe_options(const capture::CaptureRules& rules);
+
+// How the doctor reaches out to the application; tests put in their own.
+struct AppProbe {
+  // Connects to 127.0.0.1 at the port and closes again without sending
+  // anything; the error is the system's text.
+  std::function<Status(uint16_t port)> connect;
+  std::function<std::optional<bool>(uint32_t pid)> process_exists;
+};
+// The real thing, with the host's connect time-out of 500 ms.
+AppProbe system_probe();
+inline constexpr int kConnectTimeoutMs = 500;
+
+// ipc.json: absent, malformed or valid; then whether something listens on
+// its port and whether its process runs.
+void check_endpoint(const fs::path& data_dir, const AppProbe& probe, Report& r);
 
 void check_extension_seen(const fs::path& data_dir, Report& r);
 

@@ -18,7 +18,13 @@ Report run_all() {
   const auto where =
       locate_data_dir(os::get_env(ipc::kDataDirVariable), exe, os::roaming_app_data());
   check_data_dir(where, r);
+  // Without a data directory the host uses the default options and cannot
+  // reach the application; the data directory check has said so.
   const auto dir = files_dir(where);
+  if (dir) {
+    check_settings(*dir, r);
+    check_endpoint(*dir, system_probe(), r);
+  }
 
   RegistrationInputs in;
   in.registry = os::registry_available();
@@ -95,6 +101,36 @@ void strings(std::string& out, const std::vector<std::string>& list) {
   out += ']';
 }
 
+// The options in the form of the settings file's "settings" object.
+void append_options(std::string& out, const capture::CaptureRules& o) {
+  out += '{';
+  key(out, "advanced_integration");
+  out += o.advanced_integration ? "true" : "false";
+  key(out, "browsers");
+  out += '[';
+  for (size_t i = 0; i < o.browsers.size(); ++i) {
+    out += i ? ",[" : "[";
+    text(out, o.browsers[i].first);
+    out += o.browsers[i].second ? ",true]" : ",false]";
+  }
+  out += ']';
+  key(out, "auto_types");
+  text(out, o.auto_types);
+  key(out, "excluded_sites");
+  text(out, o.excluded_sites);
+  key(out, "excluded_addresses");
+  strings(out, o.excluded_addresses);
+  key(out, "video_panel");
+  out += o.video_panel ? "true" : "false";
+  key(out, "video_panel_sites");
+  text(out, o.video_panel_sites);
+  key(out, "capture_opened");
+  out += o.capture_opened ? "true" : "false";
+  key(out, "capture_min_kb");
+  json::append_uint(out, o.capture_min_kb);
+  out += '}';
+}
+
 }  // namespace
 
 std::string render_json(const Report& r) {
@@ -135,6 +171,8 @@ std::string render_json(const Report& r) {
     out += "null";
   else
     text(out, r.data_dir_source);
+  key(out, "options");
+  append_options(out, r.options);
   key(out, "extension_seen");
   out += '[';
   for (size_t i = 0; i < r.extension_seen.size(); ++i) {
