@@ -269,13 +269,12 @@ void check_log(const fs::path& data_dir, Report& r) {
     return;
   }
   r.log_tail = last_lines(file.bytes, kLogTailLines);
-  const std::string count = std::to_string(r.log_tail.size());
-  r.add(Verdict::ok, "log",
-        shown(path) + (r.log_tail.empty() ? " is empty"
-                       : r.log_tail.size() < kLogTailLines
-                           ? ", all " + count + (r.log_tail.size() == 1 ? " line:" : " lines:")
-                           : ", the last " + count + " lines:"),
-        r.log_tail);
+  const size_t n = r.log_tail.size();
+  std::string what = n == 0              ? " is empty"
+                     : n == 1            ? ", its only line:"
+                     : n < kLogTailLines ? ", all " + std::to_string(n) + " lines:"
+                                         : ", the last " + std::to_string(n) + " lines:";
+  r.add(Verdict::ok, "log", shown(path) + what, r.log_tail);
 }
 
 }  // namespace nm::doctor
