@@ -176,7 +176,8 @@ void check_endpoint(const fs::path& data_dir, const AppProbe& probe, Report& r) 
 
   if (!pid) {
     r.add(Verdict::ok, "application process",
-          "ipc.json names no process, so the application cannot be let to the foreground");
+          "ipc.json names no process, so the host cannot let the application bring its window to "
+          "the front");
   } else if (runs == true) {
     r.add(Verdict::ok, "application process", "process " + std::to_string(pid) + " is running");
   } else if (runs == false) {
