@@ -1,6 +1,10 @@
 // The end-to-end driver is a Linux program: it uses POSIX directly.
 #include "harness.hpp"
 
+#include "ipc/extension_ids.hpp"
+#include "nmhost/app.hpp"
+#include "nmhost/registration.hpp"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -24,8 +28,12 @@ static std::string env_or(const char* name, const char* fallback) {
   return v ? v : fallback;
 }
 
-fs::path host_exe() { return env_or("NMHOST_EXE", ""); }
-bool under_wine() { return host_exe().extension() == ".exe"; }
+fs::path host_exe() {
+  return env_or("NMHOST_EXE", "");
+}
+bool under_wine() {
+  return host_exe().extension() == ".exe";
+}
 fs::path tools_dir() {
   const std::string tools = env_or("NMHOST_TOOLS", "");
   return tools.empty() ? host_exe().parent_path() / "tools" : fs::path(tools);
@@ -43,6 +51,12 @@ std::string host_path(const fs::path& p) {
   for (char& c : s)
     if (c == '/') c = '\\';
   return s;
+}
+
+fs::path doctor_exe() {
+  fs::path p = host_exe().parent_path() / "nmhost-doctor";
+  p += host_exe().extension();
+  return p;
 }
 
 std::string frame(std::string_view body) {
@@ -78,6 +92,9 @@ static std::vector<std::string> make_env(const RunOptions& o) {
   if (under_wine()) {
     // Wine passes these to the Windows program; tell it which to keep.
     env["WINEDEBUG"] = "-all";
+    // Wine reads Unix file names, arguments and variables in the locale's
+    // character set; the tests write them in UTF-8.
+    env["LC_ALL"] = "C.UTF-8";
   }
   std::vector<std::string> out;
   for (const auto& [k, v] : env) out.push_back(k + "=" + v);
@@ -253,6 +270,38 @@ std::string read_text(const fs::path& p) {
 void write_text(const fs::path& p, std::string_view text) {
   std::ofstream f(p, std::ios::binary | std::ios::trunc);
   f << text;
+}
+
+RunResult wine_tool(const char* name, const std::vector<std::string>& args) {
+  RunOptions o;
+  o.args = args;
+  o.exe = fs::path(name);
+  return run(o);
+}
+
+std::optional<std::string> clear_wine_registry() {
+  std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+  const auto remove = [&text](std::string_view key) { text += "[-" + std::string(key) + "]\r\n"; };
+  for (const char* hive : {"HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"}) {
+    // The second spelling is what 32-bit programs see.
+    for (const char* software : {"Software", "Software\\Wow6432Node"}) {
+      for (std::string_view key : nm::host::kHostKeys) {
+        key.remove_prefix(std::string_view("Software").size());
+        remove(std::string(hive) + "\\" + software + std::string(key) + "\\" +
+               std::string(nm::host::kHostName));
+      }
+      std::string_view extensions = nm::host::kExtensionsKey;
+      extensions.remove_prefix(std::string_view("Software").size());
+      remove(std::string(hive) + "\\" + software + std::string(extensions) + "\\" +
+             std::string(nm::ipc::QAR_STORE_ID_PENDING));
+    }
+  }
+  const fs::path file = fs::temp_directory_path() / ("nm-reg-clear-" + std::to_string(getpid()));
+  write_text(file, text);
+  const auto r = wine_tool("regedit", {"/S", host_path(file)});
+  fs::remove(file);
+  if (r.exit_code != 0) return r.out + r.err;
+  return std::nullopt;
 }
 
 }  // namespace e2e

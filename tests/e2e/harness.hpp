@@ -22,6 +22,8 @@ fs::path tools_dir();
 fs::path tool_exe(std::string_view name);
 // A path as the program under test sees it (Z:\... under Wine).
 std::string host_path(const fs::path& p);
+// nmhost-doctor of the same build, beside the host.
+fs::path doctor_exe();
 
 // The origin the host accepts.
 inline constexpr const char* kOrigin = "chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/";
@@ -62,7 +64,8 @@ class Session {
 
   bool write(std::string_view bytes);
   // The next reply body; none on time-out or end of output.
-  std::optional<std::string> read_reply(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+  std::optional<std::string> read_reply(
+      std::chrono::milliseconds timeout = std::chrono::seconds(30));
   // Closes standard input and waits for the end.
   RunResult finish(std::chrono::milliseconds timeout = std::chrono::seconds(30));
   void close_output();  // closes our end of the host's standard output
@@ -86,5 +89,12 @@ class TempDir {
 
 std::string read_text(const fs::path& p);
 void write_text(const fs::path& p, std::string_view text);
+
+// A program of Wine's own, such as reg or regedit, run under Wine.
+RunResult wine_tool(const char* name, const std::vector<std::string>& args);
+// Removes every key that registration writes, in both hives and both
+// registry views, with one regedit run; the error is regedit's output.
+// Under Wine only: its registry is shared by every test of the prefix.
+std::optional<std::string> clear_wine_registry();
 
 }  // namespace e2e

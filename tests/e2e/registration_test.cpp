@@ -92,12 +92,8 @@ class Registration : public testing::Test {
     return e2e::run(o);
   }
 
-  // A program of Wine's own, such as reg.
   static e2e::RunResult wine_tool(const char* name, const Args& args) {
-    e2e::RunOptions o;
-    o.args = args;
-    o.exe = fs::path(name);
-    return e2e::run(o);
+    return e2e::wine_tool(name, args);
   }
 
   // A key's default value, or none when the key is absent.
@@ -168,19 +164,9 @@ class Registration : public testing::Test {
            host_path(kFirefoxFile) + ")\n";
   }
 
-  // One regedit run removes every key the tests may leave, in both hives.
-  void clear_wine_keys() const {
-    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
-    for (const char* hive : {"HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"}) {
-      for (const char* key : kKeys)
-        text += "[-" + std::string(hive) + "\\" + key + "\\" + std::string(kHost) + "]\r\n";
-      text += "[-" + std::string(hive) + "\\" + std::string(kExtensionKey) + "]\r\n";
-    }
-    const fs::path file = fs::temp_directory_path() / ("nm-reg-clear-" + std::to_string(getpid()));
-    write_text(file, text);
-    const auto r = wine_tool("regedit", {"/S", e2e::host_path(file)});
-    fs::remove(file);
-    ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+  static void clear_wine_keys() {
+    const auto error = e2e::clear_wine_registry();
+    ASSERT_EQ(error, std::nullopt) << *error;
   }
 
   fs::path dir_, exe_;

@@ -1,0 +1,196 @@
+// What the host shares with the application: the capture options it reads
+// from downloads.json, and the endpoint file through which it reaches the
+// running application.
+#include "base/text.hpp"
+#include "doctor/doctor.hpp"
+#include "ipc/capture/patterns.hpp"
+#include "ipc/endpoint.hpp"
+#include "platform/fs.hpp"
+#include "platform/inspect.hpp"
+#include "platform/net.hpp"
+
+namespace nm::doctor {
+
+namespace {
+
+constexpr std::string_view kBomSentence =
+    " The file begins with a UTF-8 byte-order mark, which is not accepted: save it as UTF-8 "
+    "without one";
+
+std::string in_quotes(std::string_view s) {
+  std::string out = "\"";
+  out += s;
+  out += '"';
+  return out;
+}
+
+std::string flag(bool b) {
+  return b ? "true" : "false";
+}
+
+std::string words(std::string_view text, std::string_view builtin, std::string_view unit) {
+  const size_t n = capture::split_words(text).size();
+  if (n == 0) return "(none)";
+  if (text == builtin)
+    return "the built-in list (" + std::to_string(n) + " " + std::string(unit) + ")";
+  return in_quotes(text) + " (" + std::to_string(n) + " " + std::string(unit) + ")";
+}
+
+}  // namespace
+
+std::vector<std::string> describe_options(const capture::CaptureRules& o) {
+  std::vector<std::string> out;
+  out.push_back("advanced_integration = " + flag(o.advanced_integration));
+  std::string browsers;
+  for (const auto& [name, ticked] : o.browsers)
+    browsers +=
+        (browsers.empty() ? "" : ", ") + in_quotes(name) + (ticked ? " ticked" : " unticked");
+  out.push_back("browsers = " +
+                (browsers.empty() ? "(none listed: every browser is captured)" : browsers));
+  out.push_back("auto_types = " +
+                (capture::split_words(o.auto_types).empty()
+                     ? std::string("(none: every download stays with the browser)")
+                     : words(o.auto_types, capture::DEFAULT_AUTO_TYPES, "types")));
+  out.push_back("excluded_sites = " +
+                words(o.excluded_sites, capture::DEFAULT_EXCLUDED_SITES, "sites"));
+  std::string addresses;
+  for (const auto& a : o.excluded_addresses)
+    addresses += (addresses.empty() ? "" : ", ") + in_quotes(a);
+  out.push_back("excluded_addresses = " + (addresses.empty() ? "(none)" : addresses));
+  out.push_back("video_panel = " + flag(o.video_panel));
+  out.push_back("video_panel_sites = " + words(o.video_panel_sites, "", "sites"));
+  out.push_back("capture_opened = " + flag(o.capture_opened));
+  out.push_back("capture_min_kb = " + std::to_string(o.capture_min_kb) +
+                (o.capture_min_kb == 0 ? " (no minimum size)" : " (units of 1024 bytes)"));
+  return out;
+}
+
+void check_settings(const fs::path& data_dir, Report& r) {
+  const std::string name(capture::kSettingsFile);
+  const fs::path path = data_dir / capture::kSettingsFile;
+  const FileRead file = read_if_present(path);
+  r.options = capture::CaptureRules::defaults();
+  switch (file.state) {
+    case FileRead::State::absent:
+      r.add(Verdict::ok, name, "not there, so every capture option is at its default");
+      break;
+    case FileRead::State::unreadable:
+      r.add(Verdict::problem, name,
+            os::path_display(path) + " cannot be read (" + file.bytes +
+                "), so every capture option is at its default");
+      break;
+    case FileRead::State::read: {
+      auto rules = capture::read_capture_rules(file.bytes);
+      if (rules) {
+        r.options = std::move(rules).value();
+        r.add(Verdict::ok, name, "valid; the options below are in effect");
+        break;
+      }
+      std::string why = "discarded: " + rules.error() +
+                        ". Because of this one error every capture option is at its default, "
+                        "the valid ones included.";
+      if (has_bom(file.bytes)) why += std::string(kBomSentence) + ".";
+      r.add(Verdict::problem, name, why);
+      break;
+    }
+  }
+
+  const auto& o = r.options;
+  std::string trouble;
+  if (!o.advanced_integration)
+    trouble =
+        "browser integration is switched off (Options > General > Use advanced browser "
+        "integration), so every download stays with the browser";
+  else if (capture::split_words(o.auto_types).empty())
+    trouble =
+        "the file type list (Options > File types) is empty, so every download stays with "
+        "the browser";
+  if (!trouble.empty())
+    r.add(Verdict::warning, "capture options", trouble, describe_options(o));
+  else
+    r.add(Verdict::ok, "capture options",
+          "these apply to the next message from the browser:", describe_options(o));
+}
+
+AppProbe system_probe() {
+  AppProbe p;
+  p.connect = [](uint16_t port) -> Status {
+    auto stream = os::TcpStream::connect_loopback(port, kConnectTimeoutMs);
+    if (!stream) return Error{stream.error()};
+    return {};
+  };
+  p.process_exists = [](uint32_t pid) { return os::process_exists(pid); };
+  return p;
+}
+
+void check_endpoint(const fs::path& data_dir, const AppProbe& probe, Report& r) {
+  const std::string name = ipc::kEndpointFile;
+  const fs::path path = data_dir / ipc::kEndpointFile;
+  const FileRead file = read_if_present(path);
+  if (file.state == FileRead::State::absent) {
+    r.add(Verdict::warning, name,
+          "not there: the application is not running (it writes this file while it runs). The "
+          "host starts it when it has something to hand over");
+    return;
+  }
+  if (file.state == FileRead::State::unreadable) {
+    r.add(Verdict::problem, name,
+          os::path_display(path) + " cannot be read (" + file.bytes +
+              "), so the host cannot reach the application");
+    return;
+  }
+  auto endpoint = ipc::parse_endpoint(file.bytes);
+  if (!endpoint) {
+    std::string why = "malformed: " + endpoint.error() +
+                      ". The host cannot reach the application until the application writes the "
+                      "file anew (restart it).";
+    if (has_bom(file.bytes)) why += std::string(kBomSentence) + ".";
+    r.add(Verdict::problem, name, why);
+    return;
+  }
+  const uint16_t port = endpoint->port;
+  const uint32_t pid = endpoint->pid;
+  r.add(Verdict::ok, name,
+        "valid: port " + std::to_string(port) +
+            (pid ? ", process id " + std::to_string(pid) : ", no process id"));
+
+  const Status connected = probe.connect(port);
+  std::optional<bool> runs;
+  if (pid) runs = probe.process_exists(pid);
+  const std::string where = "127.0.0.1:" + std::to_string(port);
+  if (connected) {
+    r.add(Verdict::ok, "application port",
+          "something listens on " + where + " (it was not sent a request)");
+  } else if (runs == true) {
+    r.add(Verdict::problem, "application port",
+          "nothing answers on " + where + " (" + connected.error() + ") although process " +
+              std::to_string(pid) +
+              " runs: the application may be stuck, or something blocks connections on this "
+              "computer's loopback address");
+  } else {
+    r.add(Verdict::warning, "application port",
+          "nothing listens on " + where + " (" + connected.error() +
+              "): ipc.json is stale, left by an application that is no longer running. The host "
+              "starts the application when it has something to hand over");
+  }
+
+  if (!pid) {
+    r.add(Verdict::ok, "application process",
+          "ipc.json names no process, so the host cannot let the application bring its window to "
+          "the front");
+  } else if (runs == true) {
+    r.add(Verdict::ok, "application process", "process " + std::to_string(pid) + " is running");
+  } else if (runs == false) {
+    r.add(connected ? Verdict::problem : Verdict::warning, "application process",
+          "process " + std::to_string(pid) + " is not running" +
+              (connected ? std::string(", yet something listens on " + where +
+                                       ": another program may hold the port, and it would refuse "
+                                       "the host's requests")
+                         : std::string()));
+  } else {
+    r.add(Verdict::warning, "application process",
+          "the system does not say whether process " + std::to_string(pid) + " runs");
+  }
+}
+
+}  // namespace nm::doctor

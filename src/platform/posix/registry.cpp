@@ -1,0 +1,17 @@
+#include "platform/registry.hpp"
+
+namespace nm::os {
+
+std::string_view hive_name(Hive hive) {
+  return hive == Hive::current_user ? "HKCU" : "HKLM";
+}
+
+bool registry_available() {
+  return false;
+}
+
+Result<RegistryDefault> read_default_value(Hive, RegistryView, std::string_view) {
+  return Error{"not available"};
+}
+
+}  // namespace nm::os

@@ -1,0 +1,73 @@
+// The version resource and the application manifest, read back from the
+// built Windows programs.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "harness.hpp"
+#include "nmhost/reply.hpp"
+
+namespace e2e {
+namespace {
+
+std::string utf16(std::string_view ascii) {
+  std::string out;
+  for (char c : ascii) out += {c, '\0'};
+  return out;
+}
+
+// A string of the version resource: its key in UTF-16 with its terminating
+// null, the padding nulls to the next 32-bit boundary, then the value up to
+// its own null.
+std::string version_string(const std::string& exe, std::string_view key) {
+  size_t at = exe.find(utf16(key) + std::string(2, '\0'));
+  if (at == std::string::npos) return "(no " + std::string(key) + ")";
+  at += 2 * key.size() + 2;
+  while (exe.compare(at, 2, std::string(2, '\0')) == 0) at += 2;
+  std::string value;
+  for (; exe[at] || exe[at + 1]; at += 2) value += exe[at + 1] ? '?' : exe[at];
+  return value;
+}
+
+TEST(WindowsResources, VersionAndManifestOfBothPrograms) {
+  if (!under_wine()) GTEST_SKIP() << "the Windows programs carry the resources";
+  const std::string version(nm::host::HOST_VERSION);
+  unsigned v[3] = {};
+  ASSERT_EQ(std::sscanf(version.c_str(), "%u.%u.%u", &v[0], &v[1], &v[2]), 3);
+  const struct {
+    fs::path exe;
+    std::string description;
+  } programs[] = {
+      {host_exe(), "QAR Torvanel Download Manager browser integration host"},
+      {doctor_exe(), "QAR Torvanel Download Manager browser integration check"},
+  };
+  for (const auto& p : programs) {
+    SCOPED_TRACE(p.exe.string());
+    const std::string exe = read_text(p.exe);
+    EXPECT_EQ(version_string(exe, "ProductName"), "QAR Torvanel Download Manager");
+    EXPECT_EQ(version_string(exe, "ProductVersion"), version);
+    EXPECT_EQ(version_string(exe, "FileVersion"), version);
+    EXPECT_EQ(version_string(exe, "FileDescription"), p.description);
+    EXPECT_EQ(version_string(exe, "OriginalFilename"), p.exe.filename().string());
+    // VS_FIXEDFILEINFO: its signature, then the structure version, then the
+    // file version as major.minor and patch.0 in two 32-bit words.
+    const size_t fixed = exe.find("\xBD\x04\xEF\xFE");
+    ASSERT_NE(fixed, std::string::npos);
+    const auto word = [&](size_t i) {
+      uint32_t w = 0;
+      for (int b = 3; b >= 0; --b) w = w << 8 | static_cast<uint8_t>(exe[fixed + 4 * i + b]);
+      return w;
+    };
+    EXPECT_EQ(word(2), v[0] << 16 | v[1]);
+    EXPECT_EQ(word(3), v[2] << 16);
+    EXPECT_EQ(word(4), word(2)) << "product version";
+    EXPECT_NE(exe.find("<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/"
+                       "WindowsSettings\">true</longPathAware>"),
+              std::string::npos);
+    EXPECT_NE(exe.find("<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>"),
+              std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace e2e
