@@ -6,100 +6,43 @@ namespace nm::ipc {
 
 namespace {
 
-// Writes `"key":value` pairs, with the commas between them.
-class ObjectWriter {
+// Absent values of the request are written as null.
+class RequestWriter : public json::ObjectWriter {
  public:
-  explicit ObjectWriter(std::string& out) : out_(out) { out_ += '{'; }
-  void end() { out_ += '}'; }
-
-  void text(std::string_view key, std::string_view v) {
-    this->key(key);
-    json::append_string(out_, v);
+  using ObjectWriter::ObjectWriter;
+  void opt_text(std::string_view k, const std::optional<std::string>& v) {
+    v ? text(k, *v) : null(k);
   }
-  void opt_text(std::string_view key, const std::optional<std::string>& v) {
-    if (v)
-      text(key, *v);
-    else
-      null(key);
+  void opt_flag(std::string_view k, const std::optional<bool>& v) { v ? flag(k, *v) : null(k); }
+  void opt_uint(std::string_view k, const std::optional<uint64_t>& v) { v ? uint(k, *v) : null(k); }
+  void opt_number(std::string_view k, const std::optional<double>& v) {
+    v ? number(k, *v) : null(k);  // a number that is not finite is null too
   }
-  void flag(std::string_view key, bool v) {
-    this->key(key);
-    out_ += v ? "true" : "false";
-  }
-  void opt_flag(std::string_view key, const std::optional<bool>& v) {
-    if (v)
-      flag(key, *v);
-    else
-      null(key);
-  }
-  void opt_uint(std::string_view key, const std::optional<uint64_t>& v) {
-    if (!v) return null(key);
-    this->key(key);
-    json::append_uint(out_, *v);
-  }
-  void opt_double(std::string_view key, const std::optional<double>& v) {
-    if (!v) return null(key);
-    this->key(key);
-    json::append_double(out_, *v);  // null when not finite
-  }
-  void uints(std::string_view key, const std::vector<uint64_t>& v) {
-    this->key(key);
-    out_ += '[';
-    for (size_t i = 0; i < v.size(); ++i) {
-      if (i) out_ += ',';
-      json::append_uint(out_, v[i]);
-    }
-    out_ += ']';
-  }
-  void texts(std::string_view key, const std::vector<std::string>& v) {
-    this->key(key);
-    out_ += '[';
-    for (size_t i = 0; i < v.size(); ++i) {
-      if (i) out_ += ',';
-      json::append_string(out_, v[i]);
-    }
-    out_ += ']';
-  }
-  void cookies(std::string_view key, const CookieList& jar) {
-    this->key(key);
-    out_ += '[';
+  void cookies(std::string_view k, const CookieList& jar) {
+    std::string& out = key(k);
+    out += '[';
     for (size_t i = 0; i < jar.size(); ++i) {
-      if (i) out_ += ',';
+      if (i) out += ',';
       const BrowserCookie& c = jar[i];
-      ObjectWriter o(out_);
+      RequestWriter o(out);
       o.text("name", c.name);
       o.text("value", c.value);
       o.text("domain", c.domain);
       o.flag("host_only", c.host_only);
       o.text("path", c.path);
       o.flag("secure", c.secure);
-      o.opt_double("expires", c.expires);
+      o.opt_number("expires", c.expires);
       o.end();
     }
-    out_ += ']';
+    out += ']';
   }
-
- private:
-  void null(std::string_view key) {
-    this->key(key);
-    out_ += "null";
-  }
-  void key(std::string_view k) {
-    if (!first_) out_ += ',';
-    first_ = false;
-    json::append_string(out_, k);
-    out_ += ':';
-  }
-
-  std::string& out_;
-  bool first_ = true;
 };
 
 }  // namespace
 
 std::string serialize_request(const AppRequest& r, std::string_view token) {
   std::string out;
-  ObjectWriter o(out);
+  RequestWriter o(out);
   o.text("token", token);
   o.opt_text("url", r.url);
   o.opt_text("dir", r.dir);

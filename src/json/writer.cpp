@@ -81,6 +81,32 @@ void append_double(std::string& out, double d) {
   out += exp;
 }
 
+std::string& ObjectWriter::key(std::string_view k) {
+  if (!first_) out_ += ',';
+  first_ = false;
+  append_string(out_, k);
+  out_ += ':';
+  return out_;
+}
+
+void ObjectWriter::texts(std::string_view k, const std::vector<std::string>& v) {
+  key(k) += '[';
+  for (size_t i = 0; i < v.size(); ++i) {
+    if (i) out_ += ',';
+    append_string(out_, v[i]);
+  }
+  out_ += ']';
+}
+
+void ObjectWriter::uints(std::string_view k, const std::vector<uint64_t>& v) {
+  key(k) += '[';
+  for (size_t i = 0; i < v.size(); ++i) {
+    if (i) out_ += ',';
+    append_uint(out_, v[i]);
+  }
+  out_ += ']';
+}
+
 PrettyObject& PrettyObject::string(std::string_view key, std::string_view value) {
   std::string v;
   append_string(v, value);

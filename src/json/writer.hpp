@@ -20,6 +20,27 @@ std::string format_plain(double d);
 // notation otherwise ("1e16", "1.5e-7"). Not finite gives null.
 void append_double(std::string& out, double d);
 
+// Writes a compact object: `{"key":value,...}` with the commas between.
+class ObjectWriter {
+ public:
+  explicit ObjectWriter(std::string& out) : out_(out) { out_ += '{'; }
+  void end() { out_ += '}'; }
+
+  // The key and its colon; the caller writes the value.
+  std::string& key(std::string_view k);
+  void text(std::string_view k, std::string_view v) { append_string(key(k), v); }
+  void flag(std::string_view k, bool v) { key(k) += v ? "true" : "false"; }
+  void uint(std::string_view k, uint64_t v) { append_uint(key(k), v); }
+  void number(std::string_view k, double v) { append_double(key(k), v); }
+  void null(std::string_view k) { key(k) += "null"; }
+  void texts(std::string_view k, const std::vector<std::string>& v);
+  void uints(std::string_view k, const std::vector<uint64_t>& v);
+
+ private:
+  std::string& out_;
+  bool first_ = true;
+};
+
 // A small pretty writer: two-space indent, ": " after keys, one array element
 // a line. Values are strings or arrays of strings, which is all a host
 // manifest holds.

@@ -48,54 +48,37 @@ Reply reply_for_outcome(const Outcome& outcome) {
 
 namespace {
 
-struct ObjectWriter {
-  std::string out = "{";
-  void key(std::string_view k) {
-    if (out.size() > 1) out += ',';
-    json::append_string(out, k);
-    out += ':';
+// Absent fields of a reply are left out.
+class ReplyWriter : public json::ObjectWriter {
+ public:
+  using ObjectWriter::ObjectWriter;
+  void opt_text(std::string_view k, const std::optional<std::string>& v) {
+    if (v) text(k, *v);
   }
-  void text(std::string_view k, const std::optional<std::string>& v) {
-    if (!v) return;
-    key(k);
-    json::append_string(out, *v);
-  }
-  void flag(std::string_view k, const std::optional<bool>& v) {
-    if (!v) return;
-    key(k);
-    out += *v ? "true" : "false";
+  void opt_flag(std::string_view k, const std::optional<bool>& v) {
+    if (v) flag(k, *v);
   }
 };
 
 }  // namespace
 
 std::string serialize_reply(const Reply& r) {
-  ObjectWriter w;
+  std::string out;
+  ReplyWriter w(out);
   w.flag("ok", r.ok);
-  w.text("error", r.error);
-  w.text("why", r.why);
-  w.text("version", r.version);
-  w.text("types", r.types);
-  w.flag("capture", r.capture);
-  w.text("excludedSites", r.excludedSites);
-  if (r.excludedAddresses) {
-    w.key("excludedAddresses");
-    w.out += '[';
-    for (size_t i = 0; i < r.excludedAddresses->size(); ++i) {
-      if (i) w.out += ',';
-      json::append_string(w.out, (*r.excludedAddresses)[i]);
-    }
-    w.out += ']';
-  }
-  w.flag("opened", r.opened);
-  if (r.minKb) {
-    w.key("minKb");
-    json::append_uint(w.out, *r.minKb);
-  }
-  w.text("captureOff", r.captureOff);
-  w.text("declined", r.declined);
-  w.out += '}';
-  return std::move(w.out);
+  w.opt_text("error", r.error);
+  w.opt_text("why", r.why);
+  w.opt_text("version", r.version);
+  w.opt_text("types", r.types);
+  w.opt_flag("capture", r.capture);
+  w.opt_text("excludedSites", r.excludedSites);
+  if (r.excludedAddresses) w.texts("excludedAddresses", *r.excludedAddresses);
+  w.opt_flag("opened", r.opened);
+  if (r.minKb) w.uint("minKb", *r.minKb);
+  w.opt_text("captureOff", r.captureOff);
+  w.opt_text("declined", r.declined);
+  w.end();
+  return out;
 }
 
 }  // namespace nm::host
