@@ -1,5 +1,8 @@
 #include "nmhost/framing.hpp"
 
+#include <algorithm>
+#include <cstring>
+
 #include "platform/console.hpp"
 
 namespace nm::host {
@@ -58,7 +61,21 @@ Status write_frame(ByteSink& out, std::string_view body) {
   return out.write(frame);
 }
 
-Result<size_t> StdinSource::read(char* buf, size_t n) { return os::read_stdin(buf, n); }
+Result<size_t> StdinSource::read(char* buf, size_t n) {
+  if (pos_ == len_) {
+    // A large request bypasses the buffer; a small one refills it.
+    if (n >= buffer_.size()) return os::read_stdin(buf, n);
+    auto got = os::read_stdin(buffer_.data(), buffer_.size());
+    if (!got) return got;
+    pos_ = 0;
+    len_ = *got;
+    if (len_ == 0) return size_t{0};
+  }
+  const size_t take = std::min(n, len_ - pos_);
+  std::memcpy(buf, buffer_.data() + pos_, take);
+  pos_ += take;
+  return take;
+}
 
 Status StdoutSink::write(std::string_view bytes) { return os::write_stdout(bytes); }
 

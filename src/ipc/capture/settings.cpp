@@ -142,6 +142,9 @@ std::vector<std::string> normalized_types(std::string_view text) {
 }  // namespace
 
 void upgrade_auto_types(CaptureRules& rules) {
+  // The current default is no old list; it is what most files hold (or
+  // leave out), so it skips the word-by-word comparison.
+  if (rules.auto_types == DEFAULT_AUTO_TYPES) return;
   const std::vector<std::string> loaded = normalized_types(rules.auto_types);
   for (std::string_view legacy : LEGACY_AUTO_TYPES) {
     if (loaded == normalized_types(legacy)) {
