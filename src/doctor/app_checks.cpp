@@ -6,7 +6,7 @@
 #include "ipc/capture/patterns.hpp"
 #include "ipc/endpoint.hpp"
 #include "platform/fs.hpp"
-#include "platform/inspect.hpp"
+#include "platform/lookup.hpp"
 #include "platform/net.hpp"
 
 namespace nm::doctor {

@@ -4,7 +4,7 @@
 
 #include "doctor/doctor.hpp"
 #include "platform/console.hpp"
-#include "platform/inspect.hpp"
+#include "platform/lookup.hpp"
 
 namespace {
 

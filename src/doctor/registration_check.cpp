@@ -9,7 +9,7 @@
 #include "nmhost/app.hpp"
 #include "nmhost/registration.hpp"
 #include "platform/fs.hpp"
-#include "platform/inspect.hpp"
+#include "platform/lookup.hpp"
 
 namespace nm::doctor {
 

@@ -1,4 +1,4 @@
-#include "platform/inspect.hpp"
+#include "platform/lookup.hpp"
 
 #include <signal.h>
 #include <sys/stat.h>
