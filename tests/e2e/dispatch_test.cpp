@@ -2,18 +2,12 @@
 // application on the other side of the link.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <memory>
-#include <regex>
 #include <set>
-#include <thread>
 
 #include "harness.hpp"
 
 namespace e2e {
 namespace {
-
-using namespace std::chrono_literals;
 
 const char* kChromeUa =
     "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
@@ -43,70 +37,6 @@ std::string request_line(const std::vector<std::pair<std::string, std::string>>&
   }
   return out + "}";
 }
-
-// The stand-in application, running in the data directory until the test ends.
-class App {
- public:
-  App(const fs::path& data, std::vector<std::string> options = {}) : data_(data) {
-    RunOptions o;
-    o.exe = tool_exe("qtm-standin");
-    o.args = std::move(options);
-    o.args.insert(o.args.end(), {"--token", "t0k", host_path(data)});
-    session_ = std::make_unique<Session>(o);
-    for (int i = 0; i < 400 && !fs::exists(data / "ipc.json"); ++i) std::this_thread::sleep_for(25ms);
-  }
-  ~App() {
-    write_text(data_ / "standin.stop", "");
-    session_->finish(10s);
-  }
-
- private:
-  fs::path data_;
-  std::unique_ptr<Session> session_;
-};
-
-struct Host {
-  TempDir data;
-  std::vector<std::string> requests() const {
-    std::vector<std::string> lines;
-    std::string text = read_text(data.path() / "requests.jsonl");
-    size_t at = 0;
-    while (at < text.size()) {
-      const size_t nl = text.find('\n', at);
-      lines.push_back(text.substr(at, nl - at));
-      if (nl == std::string::npos) break;
-      at = nl + 1;
-    }
-    return lines;
-  }
-  // The log's messages, time stamps checked and removed.
-  std::vector<std::string> log() const {
-    static const std::regex line(
-        R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z  INFO nmhost qtm_nmhost: ([^\n]*)\n)");
-    const std::string text = read_text(data.path() / "logs" / "qtm.log");
-    std::vector<std::string> out;
-    for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it)
-      out.push_back((*it)[1]);
-    return out;
-  }
-  std::vector<std::string> talk(const std::vector<std::string>& bodies,
-                                std::map<std::string, std::string> env = {},
-                                std::optional<fs::path> exe = std::nullopt) const {
-    RunOptions o;
-    o.args = {kOrigin};
-    for (const auto& b : bodies) o.input += frame(b);
-    o.env = std::move(env);
-    o.env["QTM_DATA_DIR"] = host_path(data.path());
-    o.exe = exe;
-    const auto r = run(o);
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-    return split_frames(r.out);
-  }
-  std::string one(const std::string& body) const {
-    auto replies = talk({body});
-    return replies.size() == 1 ? replies[0] : "<" + std::to_string(replies.size()) + " replies>";
-  }
-};
 
 TEST(Dispatch, RequestsReachTheApplication) {
   Host h;
@@ -272,8 +202,6 @@ TEST(Dispatch, ApplicationRefusals) {
       {{"--answer", "disk full"}, R"({"ok":false,"error":"disk full","why":"refused"})"},
       {{"--answer", "too-large: 5 GB"}, R"({"ok":false,"error":"too-large: 5 GB","why":"too-large"})"},
       {{"--answer", "OK"}, R"({"ok":false,"error":"OK","why":"refused"})"},
-      {{"--close"}, R"({"ok":false,"error":"no answer","why":"refused"})"},
-      {{"--bad-utf8"}, R"({"ok":false,"error":"stream did not contain valid UTF-8","why":"refused"})"},
   };
   for (const auto& c : cases) {
     Host h;
@@ -281,14 +209,6 @@ TEST(Dispatch, ApplicationRefusals) {
     EXPECT_EQ(h.one(R"({"open": true})"), c.reply);
   }
 }
-
-// The host in a folder of its own, where an app-path file may name the
-// program it starts.
-struct InstalledHost : Host {
-  TempDir install;
-  fs::path exe = install.path() / host_exe().filename();
-  InstalledHost() { fs::copy_file(host_exe(), exe); }
-};
 
 TEST(Dispatch, StartsTheApplicationWhenItIsNotRunning) {
   InstalledHost h;

@@ -5,6 +5,8 @@
 #include "nmhost/app.hpp"
 #include "nmhost/registration.hpp"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,8 +18,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -302,6 +306,69 @@ std::optional<std::string> clear_wine_registry() {
   fs::remove(file);
   if (r.exit_code != 0) return r.out + r.err;
   return std::nullopt;
+}
+
+App::App(const fs::path& data, std::vector<std::string> options) : data_(data) {
+  RunOptions o;
+  o.exe = tool_exe("qtm-standin");
+  o.args = std::move(options);
+  o.args.insert(o.args.end(), {"--token", "t0k", host_path(data)});
+  session_ = std::make_unique<Session>(o);
+  for (int i = 0; i < 400 && !fs::exists(data / "ipc.json"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+}
+
+App::~App() {
+  write_text(data_ / "standin.stop", "");
+  session_->finish(std::chrono::seconds(10));
+}
+
+std::vector<std::string> Host::requests() const {
+  std::vector<std::string> lines;
+  std::string text = read_text(data.path() / "requests.jsonl");
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t nl = text.find('\n', at);
+    lines.push_back(text.substr(at, nl - at));
+    if (nl == std::string::npos) break;
+    at = nl + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string> Host::log() const {
+  static const std::regex line(
+      R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z  INFO nmhost qtm_nmhost: ([^\n]*)\n)");
+  const std::string text = read_text(data.path() / "logs" / "qtm.log");
+  std::vector<std::string> out;
+  for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it)
+    out.push_back((*it)[1]);
+  return out;
+}
+
+RunOptions Host::options(std::map<std::string, std::string> env,
+                         std::optional<fs::path> exe) const {
+  RunOptions o;
+  o.args = {kOrigin};
+  o.env = std::move(env);
+  o.env["QTM_DATA_DIR"] = host_path(data.path());
+  o.exe = std::move(exe);
+  return o;
+}
+
+std::vector<std::string> Host::talk(const std::vector<std::string>& bodies,
+                                    std::map<std::string, std::string> env,
+                                    std::optional<fs::path> exe) const {
+  RunOptions o = options(std::move(env), std::move(exe));
+  for (const auto& b : bodies) o.input += frame(b);
+  const auto r = run(o);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  return split_frames(r.out);
+}
+
+std::string Host::one(const std::string& body) const {
+  auto replies = talk({body});
+  return replies.size() == 1 ? replies[0] : "<" + std::to_string(replies.size()) + " replies>";
 }
 
 }  // namespace e2e

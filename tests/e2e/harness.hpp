@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -69,6 +70,7 @@ class Session {
   // Closes standard input and waits for the end.
   RunResult finish(std::chrono::milliseconds timeout = std::chrono::seconds(30));
   void close_output();  // closes our end of the host's standard output
+  int pid() const { return pid_; }
 
  private:
   bool fill(std::chrono::milliseconds timeout);
@@ -96,5 +98,46 @@ RunResult wine_tool(const char* name, const std::vector<std::string>& args);
 // registry views, with one regedit run; the error is regedit's output.
 // Under Wine only: its registry is shared by every test of the prefix.
 std::optional<std::string> clear_wine_registry();
+
+// The stand-in application (tools/standin), running on a data directory
+// until the object goes; its token is "t0k".
+class App {
+ public:
+  explicit App(const fs::path& data, std::vector<std::string> options = {});
+  ~App();
+  App(const App&) = delete;
+  App& operator=(const App&) = delete;
+
+ private:
+  fs::path data_;
+  std::unique_ptr<Session> session_;
+};
+
+// A data directory of its own, and the host run on it with the accepted
+// caller.
+struct Host {
+  TempDir data;
+  // The lines of requests.jsonl: what the stand-in was sent.
+  std::vector<std::string> requests() const;
+  // The log's messages, time stamps checked and removed.
+  std::vector<std::string> log() const;
+  // One host run with these message bodies; the reply bodies. The run must
+  // end with exit code 0.
+  std::vector<std::string> talk(const std::vector<std::string>& bodies,
+                                std::map<std::string, std::string> env = {},
+                                std::optional<fs::path> exe = std::nullopt) const;
+  // The one reply to one message ("<N replies>" otherwise).
+  std::string one(const std::string& body) const;
+  RunOptions options(std::map<std::string, std::string> env = {},
+                     std::optional<fs::path> exe = std::nullopt) const;
+};
+
+// The host in a folder of its own, where an app-path file may name the
+// program it starts.
+struct InstalledHost : Host {
+  TempDir install;
+  fs::path exe = install.path() / host_exe().filename();
+  InstalledHost() { fs::copy_file(host_exe(), exe); }
+};
 
 }  // namespace e2e

@@ -37,6 +37,7 @@ constexpr std::string_view kUsage =
     "  --no-answer          read the request, then hold the connection until the host closes it\n"
     "  --close              read the request, then close without a byte\n"
     "  --bad-utf8           answer with bytes that are not UTF-8\n"
+    "  --answer-bytes N     answer N bytes of text (0123456789 repeated) and a line feed\n"
     "  --listen-delay-ms N  wait N ms before listening and writing ipc.json\n"
     "  --exit-at-once       end at once, without listening or writing ipc.json\n"
     "  --max-requests N     end after N requests\n"
@@ -73,6 +74,14 @@ std::optional<uint64_t> number(std::string_view s) {
   return v;
 }
 
+// A long answer: the digits 0 to 9 over and over, cut at n bytes.
+std::string long_answer(size_t n) {
+  std::string text;
+  text.reserve(n);
+  for (size_t i = 0; i < n; ++i) text += static_cast<char>('0' + i % 10);
+  return text;
+}
+
 // The error is the usage complaint.
 nm::Result<Options> parse_options(const std::vector<std::string>& args) {
   Options o;
@@ -96,6 +105,12 @@ nm::Result<Options> parse_options(const std::vector<std::string>& args) {
       o.reply = Reply::close;
     } else if (a == "--bad-utf8") {
       o.reply = Reply::bad_utf8;
+    } else if (a == "--answer-bytes") {
+      const auto n = count();
+      if (!n || *n > kMaxRequestBytes)
+        return nm::Error{"--answer-bytes needs a number up to 67108864"};
+      o.reply = Reply::answer;
+      o.answer = long_answer(static_cast<size_t>(*n));
     } else if (a == "--exit-at-once") {
       o.exit_at_once = true;
     } else if (a == "--listen-delay-ms") {
@@ -244,6 +259,11 @@ int run(const Options& o) {
   const fs::path partial = *dir / "ipc.json.partial";
   const std::string published = endpoint_json(listener->port(), token, os::current_pid());
   // Written aside and moved in place, so that the host never reads half a file.
+  // A folder in the way is cleared first, as the application would.
+  if (os::is_dir(endpoint)) {
+    std::error_code ec;
+    fs::remove_all(endpoint, ec);
+  }
   if (auto st = os::write_file(partial, published); !st || !os::move_replace(partial, endpoint)) {
     say("cannot write " + os::path_display(endpoint));
     return 1;

@@ -1,0 +1,278 @@
+// The host under faults of its peers and under load: an application that
+// misbehaves, a broken endpoint file, a browser that stops reading, a huge
+// frame, and two hosts sharing one data directory.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "harness.hpp"
+#include "platform/net.hpp"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+const char* kChromeUa =
+    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/131.0.0.0 Safari/537.36";
+const char* kFirefoxUa =
+    "Mozilla/5.0 (Windows NT 10.0; Win64; x64; rv:133.0) Gecko/20100101 Firefox/133.0";
+const std::string kRulesHead = R"({"ok":true,"version":)";
+
+// The host's one error line on standard error.
+const std::regex kErrorLine("qartorvaneldownloadmanager-nmhost: [^\n]+\n");
+
+// Peak resident memory of a running process, in KiB.
+long peak_rss_kib(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
+  return -1;
+}
+
+std::string long_answer(size_t n) {
+  std::string text;
+  for (size_t i = 0; i < n; ++i) text += static_cast<char>('0' + i % 10);
+  return text;
+}
+
+// Each refusal is answered, and the host goes on with the next frame.
+TEST(Faults, ApplicationThatMisbehaves) {
+  // recv's time-out: EAGAIN on Linux, WSAETIMEDOUT on Windows.
+  const std::string timed_out = under_wine() ? R"(.* \(os error 10060\))" : R"(.+ \(os error 11\))";
+  const struct {
+    std::vector<std::string> options;
+    std::string error;  // a pattern, or the text itself when long
+    std::chrono::milliseconds at_least, at_most;
+  } cases[] = {
+      {{"--no-answer"}, timed_out, 1800ms, 6s},
+      {{"--close"}, "no answer", 0ms, 3s},
+      {{"--bad-utf8"}, "stream did not contain valid UTF-8", 0ms, 3s},
+      {{"--answer-bytes", "102400"}, long_answer(102400), 0ms, 3s},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options[0]);
+    Host h;
+    App app(h.data.path(), c.options);
+    Session s(h.options());
+    const auto start = Clock::now();
+    s.write(frame(R"({"open": true})"));
+    const auto reply = s.read_reply(10s);
+    const auto took = Clock::now() - start;
+    ASSERT_TRUE(reply);
+    const std::string head = R"({"ok":false,"error":")", tail = R"(","why":"refused"})";
+    ASSERT_TRUE(reply->starts_with(head) && reply->ends_with(tail)) << reply->substr(0, 200);
+    const std::string error = reply->substr(head.size(), reply->size() - head.size() - tail.size());
+    // std::regex recurses per character: compare a long text as it is.
+    if (c.error.size() > 1000)
+      EXPECT_TRUE(error == c.error) << error.substr(0, 200);
+    else
+      EXPECT_TRUE(std::regex_match(error, std::regex(c.error))) << error;
+    EXPECT_GE(took, c.at_least);
+    EXPECT_LE(took, c.at_most);
+
+    s.write(frame(R"({"hello": true})"));
+    const auto next = s.read_reply(10s);
+    EXPECT_TRUE(next && next->starts_with(kRulesHead));
+    const auto end = s.finish();
+    EXPECT_EQ(end.exit_code, 0) << end.err;
+  }
+}
+
+// Whatever is wrong with ipc.json, the host takes the application for not
+// running and starts it; the request then arrives.
+TEST(Faults, BrokenEndpointFileStartsTheApplication) {
+  // A port nobody listens on any more.
+  uint16_t stale_port = 0;
+  {
+    auto listener = nm::os::TcpListener::bind_loopback();
+    ASSERT_TRUE(listener.ok());
+    stale_port = listener->port();
+  }
+  const std::string stale =
+      R"({"port":)" + std::to_string(stale_port) + R"(,"token":"t0k","pid":4242})" + "\n";
+  const struct {
+    const char* name;
+    std::function<void(const fs::path&)> prepare;
+  } cases[] = {
+      {"stale", [&](const fs::path& f) { write_text(f, stale); }},
+      {"empty", [](const fs::path& f) { write_text(f, ""); }},
+      {"truncated", [&](const fs::path& f) { write_text(f, stale.substr(0, stale.size() / 2)); }},
+      {"a folder", [](const fs::path& f) { fs::create_directories(f / "inside"); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    InstalledHost h;
+    write_text(h.install.path() / "app-path", host_path(tool_exe("qtm-standin")));
+    const fs::path endpoint = h.data.path() / "ipc.json";
+    c.prepare(endpoint);
+    const auto replies =
+        h.talk({R"({"open": true})"},
+               {{"QTM_STANDIN_ARGS", "--token t0k --max-requests 1 --idle-exit-ms 30000"}}, h.exe);
+    EXPECT_EQ(replies, std::vector<std::string>{R"({"ok":true})"});
+    const auto requests = h.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_TRUE(requests[0].starts_with(R"({"token":"t0k",)")) << requests[0];
+    // The stand-in ends after its request and takes its ipc.json along.
+    for (int i = 0; i < 200 && fs::exists(endpoint); ++i) std::this_thread::sleep_for(50ms);
+  }
+}
+
+// A browser that stops reading: the write fails, the host reports it once
+// and ends with code 1.
+TEST(Faults, OutputClosedByTheBrowser) {
+  // A rules summary of about 600 kB: many times what a pipe holds, so the host
+  // is in the middle of writing it when the browser goes.
+  std::string types;
+  while (types.size() < 600000) types += "EXT" + std::to_string(types.size()) + " ";
+  for (const bool midway : {false, true}) {
+    SCOPED_TRACE(midway ? "while the reply is written" : "before the reply");
+    Host h;
+    if (midway)
+      write_text(h.data.path() / "downloads.json",
+                 R"({"settings":{"auto_types":")" + types + "\"}}");
+    Session s(h.options());
+    if (!midway) s.close_output();
+    s.write(frame(R"({"hello": true})"));
+    if (midway) {
+      std::this_thread::sleep_for(under_wine() ? 2s : 500ms);
+      s.close_output();
+    }
+    const auto r = s.finish();
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_TRUE(std::regex_match(r.err, kErrorLine)) << r.err;
+  }
+}
+
+// A frame of 4 GiB less one byte is drained through a small buffer, answered
+// "too-large", and the next frame is served; the host's memory stays flat.
+TEST(Faults, FourGiBFrameIsDrained) {
+  Host h;
+  Session s(h.options());
+  s.write(frame(R"({"hello": true})"));
+  ASSERT_TRUE(s.read_reply());
+  const long before = peak_rss_kib(s.pid());
+
+  const auto start = Clock::now();
+  ASSERT_TRUE(s.write(std::string("\xff\xff\xff\xff", 4)));
+  const std::string chunk(1 << 20, 'x');
+  uint64_t left = 0xFFFFFFFFull;
+  while (left > 0) {
+    const size_t n = left < chunk.size() ? static_cast<size_t>(left) : chunk.size();
+    ASSERT_TRUE(s.write(std::string_view(chunk).substr(0, n)));
+    left -= n;
+  }
+  s.write(frame(R"({"hello": true})"));
+  EXPECT_EQ(s.read_reply(60s),
+            R"({"ok":false,"error":"a message of 4294967295 bytes","why":"too-large"})");
+  const auto next = s.read_reply();
+  EXPECT_TRUE(next && next->starts_with(kRulesHead));
+  const long after = peak_rss_kib(s.pid());
+  std::cout << "4 GiB drained in "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count()
+            << " ms; peak memory " << before << " KiB before, " << after << " KiB after\n";
+  EXPECT_LT(after - before, 1024) << "the body must not be held in memory";
+  EXPECT_EQ(s.finish().exit_code, 0);
+}
+
+// Two browsers' hosts at once on one data directory: the log keeps every line
+// whole, and extension-seen is always a whole list, finally of both browsers.
+TEST(Faults, TwoHostsShareTheDataDirectory) {
+  constexpr int kMessages = 1000;
+  Host h;
+  const struct {
+    const char* ua;
+    const char* name;
+    const char* site;
+  } browsers[] = {{kChromeUa, "Google Chrome", "chrome.example"},
+                  {kFirefoxUa, "Mozilla Firefox", "firefox.example"}};
+
+  std::set<std::string> expected_log;
+  std::vector<RunOptions> runs;
+  for (const auto& b : browsers) {
+    RunOptions o = h.options();
+    for (int i = 0; i < kMessages; ++i) {
+      const std::string n = std::to_string(i);
+      // Every message brings a new version, so the list is rewritten each time.
+      const std::string ua = R"("v": "1.)" + n + R"(", "userAgent": ")" + b.ua + "\"";
+      if (i % 2 == 0) {
+        o.input += frame(R"({"hello": true, )" + ua + "}");
+      } else {
+        o.input += frame(R"({"declined": {"why": "file-type", "site": ")" + std::string(b.site) +
+                         R"(", "name": "f)" + n + R"(.txt"}, )" + ua + "}");
+        expected_log.insert("browser integration: " + std::string(b.name) + " keeps f" + n +
+                            ".txt from " + b.site + ": its type isn't in Options > File types");
+      }
+    }
+    o.timeout = 120s;
+    runs.push_back(std::move(o));
+  }
+
+  RunResult results[2];
+  std::atomic<int> running = 2;
+  std::vector<std::thread> hosts;
+  for (int i = 0; i < 2; ++i)
+    hosts.emplace_back([&, i] {
+      results[i] = run(runs[i]);
+      --running;
+    });
+
+  // Meanwhile: whenever the file is there, it is a whole list.
+  const std::regex entry("(Google Chrome|Mozilla Firefox)\t1\\.[0-9]+\n");
+  int reads = 0;
+  std::string torn;
+  while (running > 0) {
+    const fs::path seen = h.data.path() / "extension-seen";
+    std::ifstream f(seen, std::ios::binary);
+    if (!f) {
+      std::this_thread::sleep_for(1ms);
+      continue;
+    }
+    const std::string text((std::istreambuf_iterator<char>(f)), {});
+    ++reads;
+    std::sregex_iterator it(text.begin(), text.end(), entry), end;
+    size_t covered = 0;
+    for (; it != end; ++it) covered += it->length();
+    if (text.empty() || covered != text.size()) torn = text;
+  }
+  for (auto& t : hosts) t.join();
+
+  for (const auto& r : results) {
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    const auto replies = split_frames(r.out);
+    EXPECT_EQ(replies.size(), size_t{kMessages});
+    for (const auto& reply : replies) ASSERT_TRUE(reply.starts_with(R"({"ok":true)")) << reply;
+  }
+  EXPECT_GT(reads, 0);
+  EXPECT_EQ(torn, "") << "extension-seen was read half-written";
+
+  const std::string log = read_text(h.data.path() / "logs" / "qtm.log");
+  const auto lines = h.log();
+  EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()), expected_log);
+  EXPECT_EQ(lines.size(), expected_log.size());
+  EXPECT_EQ(static_cast<size_t>(std::count(log.begin(), log.end(), '\n')), lines.size())
+      << "a log line is broken";
+
+  const std::string seen = read_text(h.data.path() / "extension-seen");
+  // The last writer's entry comes last, with its last version; the other
+  // browser's entry holds one of its versions.
+  EXPECT_TRUE(
+      std::regex_match(seen, std::regex("Google Chrome\t1\\.[0-9]+\nMozilla Firefox\t1\\.999\n|"
+                                        "Mozilla Firefox\t1\\.[0-9]+\nGoogle Chrome\t1\\.999\n")))
+      << seen;
+  for (const auto& f : fs::directory_iterator(h.data.path()))
+    EXPECT_EQ(f.path().filename().string().find(".tmp"), std::string::npos) << f.path();
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,61 @@
+#pragma once
+// Properties shared by the fuzz targets. A failed check aborts, which
+// libFuzzer reports as a finding with the input that caused it.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "base/text.hpp"
+#include "json/reader.hpp"
+
+namespace fuzz {
+
+[[noreturn]] inline void fail(const char* what, std::string_view detail) {
+  std::fprintf(stderr, "check failed: %s: %.*s\n", what, static_cast<int>(detail.size()),
+               detail.data());
+  std::abort();
+}
+
+inline void check(bool ok, const char* what, std::string_view detail = {}) {
+  if (!ok) fail(what, detail);
+}
+
+// The error ends with " at line L column C", and that position lies inside
+// the input: line L exists and C is at most its length.
+inline void check_position(std::string_view input, const std::string& error) {
+  const size_t at = error.rfind(" at line ");
+  check(at != std::string::npos, "error without a position", error);
+  unsigned long line = 0, column = 0;
+  int used = 0;
+  if (std::sscanf(error.c_str() + at, " at line %lu column %lu%n", &line, &column, &used) != 2 ||
+      at + static_cast<size_t>(used) != error.size())
+    fail("error does not end with its position", error);
+  check(line >= 1, "line 0", error);
+  size_t start = 0;
+  for (unsigned long l = 1; l < line; ++l) {
+    start = input.find('\n', start);
+    check(start != std::string_view::npos, "line beyond the input", error);
+    ++start;
+  }
+  size_t end = input.find('\n', start);
+  if (end == std::string_view::npos) end = input.size();
+  check(column <= end - start + 1, "column beyond its line", error);
+}
+
+// A JSON object in valid UTF-8 whose first key is "ok" with a boolean: what
+// the browser expects of every reply.
+inline void check_reply(std::string_view body) {
+  check(nm::is_valid_utf8(body), "reply is not UTF-8", body);
+  check(body.starts_with("{\"ok\":"), "reply does not begin with ok", body);
+  nm::json::Document doc(body);
+  const auto& ev = doc.events();
+  check(ev.size() >= 4, "reply too short", body);
+  check(ev[0].kind == nm::json::Kind::object_begin, "reply is no object", body);
+  check(ev[1].kind == nm::json::Kind::key && doc.text_of(ev[1]) == "ok", "first key", body);
+  check(ev[2].kind == nm::json::Kind::boolean, "ok is no boolean", body);
+  check(ev.back().kind == nm::json::Kind::end, "reply is not one JSON value", body);
+  for (const auto& e : ev) check(e.kind != nm::json::Kind::syntax_error, "reply JSON", body);
+}
+
+}  // namespace fuzz

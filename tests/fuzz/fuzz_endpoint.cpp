@@ -1,0 +1,28 @@
+// ipc.json on arbitrary bytes: an error names a position inside the file; an
+// endpoint that was read reads back the same from the application's form.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "checks.hpp"
+#include "ipc/endpoint.hpp"
+#include "json/writer.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  auto ep = nm::ipc::parse_endpoint(bytes);
+  if (!ep) {
+    fuzz::check_position(bytes, ep.error());
+    return 0;
+  }
+  std::string object = "{\"port\":";
+  nm::json::append_uint(object, ep->port);
+  object += ",\"token\":";
+  nm::json::append_string(object, ep->token);
+  object += ",\"pid\":";
+  nm::json::append_uint(object, ep->pid);
+  object += "}";
+  const auto back = nm::ipc::parse_endpoint(object);
+  fuzz::check(back.ok() && *back == *ep, "endpoint does not read back", object);
+  return 0;
+}

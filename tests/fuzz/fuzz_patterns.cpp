@@ -1,0 +1,120 @@
+// The URL and pattern operations on arbitrary text. The input is split at
+// its first two NUL bytes into a URL, a pattern and a file name.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/text.hpp"
+#include "checks.hpp"
+#include "ipc/capture/patterns.hpp"
+
+namespace {
+
+using namespace nm::capture;
+
+// A plain "*" glob, by dynamic programming: the meaning the greedy matcher
+// must keep.
+bool glob(std::string_view pattern, std::string_view subject) {
+  std::vector<char> row(subject.size() + 1, 0), next(subject.size() + 1);
+  row[0] = 1;
+  for (const char p : pattern) {
+    next.assign(subject.size() + 1, 0);
+    if (p == '*') {
+      char any = 0;
+      for (size_t j = 0; j <= subject.size(); ++j) next[j] = any = any | row[j];
+    } else {
+      for (size_t j = 0; j < subject.size(); ++j) next[j + 1] = row[j] && subject[j] == p;
+    }
+    row.swap(next);
+  }
+  return row[subject.size()];
+}
+
+bool has_ascii_upper(std::string_view s) {
+  for (const char c : s)
+    if (c >= 'A' && c <= 'Z') return true;
+  return false;
+}
+
+std::string_view part(std::string_view& rest) {
+  const size_t nul = rest.find('\0');
+  const std::string_view p = rest.substr(0, nul);
+  rest.remove_prefix(nul == std::string_view::npos ? rest.size() : nul + 1);
+  return p;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string_view rest(reinterpret_cast<const char*>(data), size);
+  const std::string_view url = part(rest);
+  const std::string_view pattern = part(rest);
+  const std::string_view name = rest;
+
+  // split_words: the non-space text, in order, in pieces without spaces.
+  std::string joined, unspaced;
+  for (const std::string& w : split_words(pattern)) {
+    fuzz::check(!w.empty(), "empty word");
+    for (size_t i = 0; i < w.size();)
+      fuzz::check(!nm::is_unicode_space(nm::next_code_point(w, i)), "space in a word", w);
+    joined += w;
+  }
+  for (size_t i = 0; i < pattern.size();) {
+    const size_t at = i;
+    if (!nm::is_unicode_space(nm::next_code_point(pattern, i)))
+      unspaced += pattern.substr(at, i - at);
+  }
+  fuzz::check(joined == unspaced, "split_words lost text", pattern);
+
+  // host_of: lower case, no path, query or fragment; a host matches itself
+  // and its wildcard.
+  const std::string host = host_of(url);
+  fuzz::check(!has_ascii_upper(host), "host not lower-cased", host);
+  fuzz::check(host.find_first_of("/?#") == std::string::npos, "host with a path", host);
+  fuzz::check(host.size() <= url.size(), "host longer than its URL", host);
+  if (!host.empty() && nm::trim_unicode(host) == host) {
+    fuzz::check(site_matches(host, host), "host does not match itself", host);
+    fuzz::check(site_matches(host, "*." + host), "host does not match *.host", host);
+    fuzz::check(site_matches("a." + host, "*." + host), "subdomain does not match", host);
+  }
+  (void)site_matches(host, pattern);
+
+  // address_matches: a "*" glob, ASCII case folded, the scheme left out
+  // unless the pattern names one.
+  const bool matched = address_matches(url, pattern);
+  const std::string p = nm::ascii_lower(nm::trim_unicode(pattern));
+  std::string subject = nm::ascii_lower(url);
+  if (p.find("://") == std::string::npos && subject.find("://") != std::string::npos)
+    subject.erase(0, subject.find("://") + 3);
+  fuzz::check(matched == (!p.empty() && glob(p, subject)), "address_matches is no glob",
+              std::string(url) + " | " + std::string(pattern));
+  fuzz::check(address_matches(url, "*"), "* does not match everything", url);
+
+  // type_matches: case blind, "*" at the end a prefix.
+  fuzz::check(type_matches(name, name), "type does not match itself", name);
+  fuzz::check(type_matches(nm::ascii_upper(name), nm::ascii_lower(name)), "type case", name);
+  fuzz::check(type_matches(std::string(name) + "x", std::string(name) + "*"), "type prefix", name);
+  (void)type_matches(name, pattern);
+
+  // file_name_of: the last part of the name, else of the URL's path.
+  for (const bool given : {false, true}) {
+    const std::optional<std::string> filename =
+        given ? std::optional<std::string>(name) : std::nullopt;
+    const std::string file = file_name_of(filename, url);
+    if (given && !file.empty() && name.find_last_of("\\/") + 1 != name.size()) {
+      fuzz::check(file.find_first_of("\\/") == std::string::npos, "name with a separator", file);
+      fuzz::check(name.ends_with(file), "name is not the last part", file);
+    } else {
+      fuzz::check(file.find_first_of("/?#") == std::string::npos, "URL name with a separator",
+                  file);
+      fuzz::check(url.find(file) != std::string_view::npos, "URL name not from the URL", file);
+    }
+  }
+
+  // is_transfer_scheme: blind to ASCII case, needs "://".
+  const bool transfer = is_transfer_scheme(url);
+  fuzz::check(transfer == is_transfer_scheme(nm::ascii_upper(url)), "scheme case", url);
+  if (transfer) fuzz::check(url.find("://") <= 5, "scheme too long", url);
+  return 0;
+}

@@ -1,0 +1,24 @@
+// downloads.json on arbitrary bytes: an error names a position inside the
+// file; rules that were read give a rules summary the extension can read.
+#include <cstdint>
+#include <string_view>
+
+#include "checks.hpp"
+#include "ipc/capture/settings.hpp"
+#include "nmhost/reply.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  auto rules = nm::capture::read_capture_rules(bytes);
+  if (!rules) {
+    fuzz::check_position(bytes, rules.error());
+    return 0;
+  }
+  // The upgrade of an old type list happened already and is stable.
+  nm::capture::CaptureRules again = *rules;
+  nm::capture::upgrade_auto_types(again);
+  fuzz::check(again == *rules, "type list upgrade is not stable", rules->auto_types);
+  for (const char* browser : {"", "Google Chrome"})
+    fuzz::check_reply(nm::host::serialize_reply(nm::host::rules_summary(*rules, browser)));
+  return 0;
+}
