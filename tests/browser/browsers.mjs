@@ -1,0 +1,217 @@
+// The two browsers under test: how each is started with its test extensions
+// and host manifests, what arguments it gives the host, and how each refuses.
+// Both run headless with a fresh profile, HOME and TMPDIR inside the run's
+// temporary folder, and settings that keep them off the network (no updates,
+// telemetry or probes; any remote address goes to a dead local port), on top
+// of the network namespace that tests/browser/run puts them in.
+
+import { createHash } from "node:crypto";
+import fs from "node:fs";
+import path from "node:path";
+import { fileURLToPath } from "node:url";
+import { BrowserProcess, writeExtension, writeHostManifest } from "./harness.mjs";
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+
+export const HOST = "com.qartorvaneldownloadmanager.host";
+const COMPANION_ORIGIN = "chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/";
+// The host's FIREFOX_ADDON_ID: Firefox lets an add-on choose its id, so the
+// test add-on is, to Firefox and the host, the companion itself.
+export const FIREFOX_ADDON_ID = "browser@qartorvanel.example";
+const OTHER_ADDON_ID = "other@nmhost-tests.invalid";
+// A local port nothing listens on: where the browsers' proxy settings send
+// every remote address.
+const DEAD_PORT = 9;
+
+const baseManifest = () =>
+  JSON.parse(fs.readFileSync(path.join(here, "extension/manifest.json"), "utf8"));
+
+// An extension's id: the first 128 bits of the SHA-256 of its public key,
+// written with the letters a to p.
+function extensionIdOf(manifest) {
+  const digest = createHash("sha256").update(Buffer.from(manifest.key, "base64")).digest("hex");
+  return [...digest.slice(0, 32)].map((c) => String.fromCharCode(97 + parseInt(c, 16))).join("");
+}
+
+const CHROMIUM_EXTENSION_ID = "cmcmcfljgpojklagfpjjemkchlcfklpl";
+const CHROMIUM_FLAGS = [
+  "--headless",
+  "--no-sandbox",
+  "--disable-gpu",
+  "--disable-background-networking",
+  "--disable-component-update",
+  "--disable-sync",
+  "--no-first-run",
+  "--disable-quic",
+  "--password-store=basic",
+  // Background features still look up update and account servers: no name
+  // resolves, and any remote address goes to the dead proxy. Loopback, where
+  // the command channel and the stand-in listen, is never proxied.
+  "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
+  `--proxy-server=127.0.0.1:${DEAD_PORT}`,
+];
+
+export const chromium = {
+  key: "chromium",
+  name: "Chromium",
+  product: "Google Chrome",
+  exe: process.env.CHROMIUM || "/usr/bin/chromium",
+  extensions: ["main"],
+
+  // The host serves only the companion's origin, which a test extension
+  // cannot have: HOST's manifest points at host/launch, which puts that
+  // origin first. UNLAUNCHED reaches the host with Chromium's own arguments.
+  start({ tmp, env, driver, logs }) {
+    const manifest = baseManifest();
+    if (extensionIdOf(manifest) !== CHROMIUM_EXTENSION_ID) {
+      throw new Error("the extension's key no longer gives its id");
+    }
+    const profile = path.join(tmp, "profile");
+    for (const [name, program] of [
+      [HOST, "host/launch"],
+      [`${HOST}.unlaunched`, "host/direct"],
+    ]) {
+      writeHostManifest(path.join(profile, "NativeMessagingHosts", `${name}.json`), {
+        name,
+        path: path.join(here, program),
+        allowed_origins: [`chrome-extension://${CHROMIUM_EXTENSION_ID}/`],
+      });
+    }
+    const extension = path.join(tmp, "extension-main");
+    writeExtension(extension, manifest, { ...driver, name: "main" });
+    const args = [
+      ...CHROMIUM_FLAGS,
+      `--user-data-dir=${profile}`,
+      `--disable-extensions-except=${extension}`,
+      `--load-extension=${extension}`,
+      "about:blank",
+    ];
+    return new BrowserProcess(this.exe, args, env, path.join(logs, "chromium.log"));
+  },
+
+  acceptedArgs: () => [COMPANION_ORIGIN, `chrome-extension://${CHROMIUM_EXTENSION_ID}/`],
+
+  refusals: [
+    {
+      name: "a host started with Chromium's own arguments refuses the test extension",
+      from: "main",
+      host: `${HOST}.unlaunched`,
+      closed: /exited/i,
+      refusedArgs: () => [`chrome-extension://${CHROMIUM_EXTENSION_ID}/`],
+    },
+  ],
+};
+
+// Preferences of the Firefox profile (user.js).
+const FIREFOX_PREFS = {
+  // Add-ons placed in the profile load unsigned and enabled (ESR honours this).
+  "xpinstall.signatures.required": false,
+  "extensions.autoDisableScopes": 0,
+  // The test add-on's event page waits for commands; it must not be unloaded.
+  "extensions.background.idle.timeout": 3600000,
+  "extensions.update.enabled": false,
+  "extensions.getAddons.cache.enabled": false,
+  "browser.shell.checkDefaultBrowser": false,
+  "browser.startup.homepage_override.mstone": "ignore",
+  "datareporting.policy.dataSubmissionEnabled": false,
+  "datareporting.healthreport.uploadEnabled": false,
+  "toolkit.telemetry.enabled": false,
+  "app.update.disabledForTesting": true,
+  "browser.safebrowsing.update.enabled": false,
+  "network.captive-portal-service.enabled": false,
+  "network.connectivity-service.enabled": false,
+  "network.trr.mode": 5,
+  "network.proxy.type": 1,
+  "network.proxy.share_proxy_settings": true,
+  "network.proxy.http": "127.0.0.1",
+  "network.proxy.http_port": DEAD_PORT,
+  "network.proxy.ssl": "127.0.0.1",
+  "network.proxy.ssl_port": DEAD_PORT,
+  "network.proxy.socks_remote_dns": true,
+  "network.proxy.allow_hijacking_localhost": false,
+};
+
+const firefoxAddons = [
+  { name: "main", id: FIREFOX_ADDON_ID, version: "1.4.2" },
+  { name: "other", id: OTHER_ADDON_ID, version: "0.9" },
+];
+
+const firefoxManifests = (tmp) => path.join(tmp, "home/.mozilla/native-messaging-hosts");
+const firefoxManifest = (tmp, name) => path.join(firefoxManifests(tmp), `${name}.json`);
+
+export const firefox = {
+  key: "firefox",
+  name: "Firefox",
+  product: "Mozilla Firefox",
+  exe: process.env.FIREFOX || "/usr/bin/firefox-esr",
+  extensions: firefoxAddons.map((a) => a.name),
+
+  // Firefox on Linux looks for host manifests only under
+  // $HOME/.mozilla/native-messaging-hosts. Both manifests start the host as
+  // it is, with Firefox's arguments: HOST allows the companion's add-on id,
+  // HOST.other allows only the other add-on.
+  start({ tmp, env, driver, logs }) {
+    writeHostManifest(firefoxManifest(tmp, HOST), {
+      name: HOST,
+      path: path.join(here, "host/direct"),
+      allowed_extensions: [FIREFOX_ADDON_ID],
+    });
+    writeHostManifest(firefoxManifest(tmp, `${HOST}.other`), {
+      name: `${HOST}.other`,
+      path: path.join(here, "host/direct"),
+      allowed_extensions: [OTHER_ADDON_ID],
+    });
+
+    const profile = path.join(tmp, "profile");
+    fs.mkdirSync(path.join(profile, "extensions"), { recursive: true });
+    fs.writeFileSync(
+      path.join(profile, "user.js"),
+      Object.entries(FIREFOX_PREFS)
+        .map(([k, v]) => `user_pref(${JSON.stringify(k)}, ${JSON.stringify(v)});\n`)
+        .join(""),
+    );
+    for (const addon of firefoxAddons) {
+      const manifest = baseManifest();
+      delete manifest.key;
+      manifest.version = addon.version;
+      manifest.background = { scripts: ["worker.js"] };
+      manifest.browser_specific_settings = { gecko: { id: addon.id } };
+      const dir = path.join(tmp, `extension-${addon.name}`);
+      writeExtension(dir, manifest, { ...driver, name: addon.name });
+      // A file named by the add-on id that holds the folder's path installs
+      // the folder as it is.
+      fs.writeFileSync(path.join(profile, "extensions", addon.id), dir);
+    }
+    const args = ["--headless", "--no-remote", "--profile", profile, "about:blank"];
+    return new BrowserProcess(
+      this.exe,
+      args,
+      { ...env, MOZ_CRASHREPORTER_DISABLE: "1" },
+      path.join(logs, "firefox.log"),
+    );
+  },
+
+  acceptedArgs: ({ tmp }) => [firefoxManifest(tmp, HOST), FIREFOX_ADDON_ID],
+
+  refusals: [
+    {
+      name: "an add-on allowed by a manifest of its own is refused by the host",
+      from: "other",
+      host: `${HOST}.other`,
+      // Firefox gives no error for a host that ends without answering.
+      closed: "disconnected",
+      refusedArgs: ({ tmp }) => [firefoxManifest(tmp, `${HOST}.other`), OTHER_ADDON_ID],
+    },
+    {
+      // Firefox says the same for a missing manifest; HOST's manifest is
+      // there (the main add-on uses it), so the add-on id is the reason.
+      name: "an add-on that no manifest allows gets Firefox's own error, and no host starts",
+      from: "other",
+      host: HOST,
+      closed: `No such native application ${HOST}`,
+      refusedArgs: null,
+    },
+  ],
+};
+
+export const browsers = [chromium, firefox];
