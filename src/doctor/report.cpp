@@ -3,7 +3,7 @@
 #include "doctor/doctor.hpp"
 #include "ipc/data_dir.hpp"
 #include "json/writer.hpp"
-#include "nmhost/reply.hpp"
+#include "nmhost/version.hpp"
 #include "platform/fs.hpp"
 
 namespace nm::doctor {

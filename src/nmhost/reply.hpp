@@ -8,10 +8,9 @@
 
 #include "ipc/capture/settings.hpp"
 #include "nmhost/deliver.hpp"
+#include "nmhost/version.hpp"
 
 namespace nm::host {
-
-inline constexpr std::string_view HOST_VERSION = "0.5.1";
 
 struct Reply {
   bool ok = false;

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "harness.hpp"
-#include "nmhost/reply.hpp"
+#include "nmhost/version.hpp"
 
 namespace e2e {
 namespace {
