@@ -12,8 +12,6 @@ namespace nm::host {
 
 namespace {
 
-constexpr const char* kOpenProgram = "/usr/bin/open";
-
 Outcome from_answer(ipc::AppAnswer answer) {
   if (answer.kind == ipc::AppAnswer::Kind::delivered) return Outcome::delivered();
   return Outcome::refused(std::move(answer.text));
@@ -43,14 +41,14 @@ Result<os::Process> start_app(const fs::path& exe, const fs::path& exe_dir) {
   if (safari_mode) {
     const auto bundle = find_app_bundle(exe);
     if (!bundle) return Error{os::path_display(exe) + " is in no app"};
-    auto p = os::start_plain(kOpenProgram, {"-g", os::path_display(*bundle)});
+    auto p = os::open_app_bundle(*bundle);
     if (!p) return Error{"cannot start " + os::path_display(*bundle) + ": " + p.error()};
     return p;
   }
   const fs::path program = program_to_start(exe_dir, read_app_path(exe_dir));
-  auto p = os::start_detached(program, {}, os::kStartDetachedBreakaway);
-  // Outside a job that allows breaking away, start without asking for it.
-  if (!p) p = os::start_detached(program, {}, os::kStartDetached);
+  auto p = os::start_program(program, {}, os::StartMode::detached_from_job);
+  // Inside a job that does not allow leaving it, start without asking to.
+  if (!p) p = os::start_program(program, {}, os::StartMode::detached);
   if (!p) return Error{"cannot start " + os::path_display(program) + ": " + p.error()};
   return p;
 }
