@@ -3,7 +3,6 @@
 #include "base/text.hpp"
 #include "ipc/endpoint.hpp"
 #include "ipc/send.hpp"
-#include "nmhost/app.hpp"
 #include "platform/clock.hpp"
 #include "platform/fs.hpp"
 #include "platform/process.hpp"
@@ -37,7 +36,7 @@ std::optional<std::string> read_app_path(const fs::path& exe_dir) {
 }
 
 // Starts the application; the error is the not-running text.
-Result<os::Process> start_app(const fs::path& exe, const fs::path& exe_dir) {
+Result<os::Process> start_app(const fs::path& exe, const fs::path& exe_dir, bool safari_mode) {
   if (safari_mode) {
     const auto bundle = find_app_bundle(exe);
     if (!bundle) return Error{os::path_display(exe) + " is in no app"};
@@ -77,10 +76,6 @@ std::optional<fs::path> find_app_bundle(const fs::path& exe) {
   }
 }
 
-Outcome deliver_to_app(const ipc::AppRequest& request) {
-  return deliver_to_app(request, {});
-}
-
 Outcome deliver_to_app(const ipc::AppRequest& request, const DeliverSettings& settings) {
   // Lets the running application bring its window to the front in answer.
   if (auto ep = ipc::read_endpoint(); ep && ep->pid != 0) os::allow_set_foreground(ep->pid);
@@ -93,7 +88,7 @@ Outcome deliver_to_app(const ipc::AppRequest& request, const DeliverSettings& se
   const auto dir = exe_dir_of(*exe);
   if (!dir) return Outcome::not_running(dir.error());
 
-  auto started = start_app(*exe, *dir);
+  auto started = start_app(*exe, *dir, settings.safari_mode);
   if (!started) return Outcome::not_running(started.error());
   os::Process& app = *started;
   os::allow_set_foreground(app.pid());
@@ -108,7 +103,7 @@ Outcome deliver_to_app(const ipc::AppRequest& request, const DeliverSettings& se
     ipc::AppAnswer answer = ipc::send_to_app(request);
     if (answer.kind != ipc::AppAnswer::Kind::unreachable) return from_answer(std::move(answer));
     // `open` hands the bundle over and ends; its end tells nothing.
-    if (safari_mode) continue;
+    if (settings.safari_mode) continue;
     if (app.state() == os::ProcessState::ended && elapsed_ns() > t.grace_ms * 1000000)
       return Outcome::not_running(std::string(kDidNotStart));
   }

@@ -43,13 +43,16 @@ struct StartTimings {
   int64_t grace_ms = 5000;
 };
 
+// Fixed when the program starts and handed down to every delivery.
 struct DeliverSettings {
   StartTimings timings;
   // The host executable's path; the running executable's when none.
   std::optional<fs::path> exe_path;
+  // The Safari run mode: the application bundle around the host is opened
+  // instead of the application beside it.
+  bool safari_mode = false;
 };
 
-Outcome deliver_to_app(const ipc::AppRequest& request);
 Outcome deliver_to_app(const ipc::AppRequest& request, const DeliverSettings& settings);
 
 // The program to start: the trimmed content of `app-path` when there is one

@@ -3,9 +3,7 @@
 #include "base/text.hpp"
 #include "ipc/data_dir.hpp"
 #include "ipc/extension_ids.hpp"
-#include "nmhost/app.hpp"
 #include "nmhost/manifest.hpp"
-#include "platform/console.hpp"
 #include "platform/error.hpp"
 #include "platform/fs.hpp"
 #include "platform/process.hpp"
@@ -47,18 +45,6 @@ Result<fs::path> find_reg() {
     if (os::metadata_readable(candidate) && !os::is_dir(candidate)) return candidate;
   }
   return os::not_found_error();
-}
-
-int finish(const Result<std::string>& line) {
-  if (!line) {
-    report_error(line.error());
-    return 1;
-  }
-  if (const Status st = os::write_stdout(*line); !st) {
-    report_error(st.error());
-    return 1;
-  }
-  return 0;
 }
 
 }  // namespace
@@ -155,13 +141,6 @@ Result<std::string> unregister_host(std::string_view hive) {
   os::remove_file(*dir / os::path_from_utf8(kChromiumManifestName));
   os::remove_file(*dir / os::path_from_utf8(kFirefoxManifestName));
   return unregistered_line();
-}
-
-int run_register(std::string_view hive) {
-  return finish(register_host(hive));
-}
-int run_unregister(std::string_view hive) {
-  return finish(unregister_host(hive));
 }
 
 }  // namespace nm::host

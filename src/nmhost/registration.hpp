@@ -56,13 +56,9 @@ std::vector<fs::path> reg_candidates(std::string_view file_name,
 Status run_reg(const std::vector<std::string>& args);
 
 // The two run modes. Each gives its result line (with its line feed) or the
-// error that ends it; what was done before an error stays done.
+// error that ends it; what was done before an error stays done. The entry
+// point prints either.
 Result<std::string> register_host(std::string_view hive);
 Result<std::string> unregister_host(std::string_view hive);
-
-// The modes as the entry point runs them: the result line on standard output
-// and exit code 0, or the error line on standard error and exit code 1.
-int run_register(std::string_view hive);
-int run_unregister(std::string_view hive);
 
 }  // namespace nm::host

@@ -14,7 +14,6 @@
 
 #include "ipc/endpoint.hpp"
 #include "ipc/send.hpp"
-#include "nmhost/app.hpp"
 #include "nmhost/deliver.hpp"
 #include "platform/clock.hpp"
 #include "platform/fs.hpp"
@@ -324,10 +323,10 @@ TEST_F(DeliverTest, ProgramThatCannotStart) {
 }
 
 TEST_F(DeliverTest, SafariModeNeedsAnAppBundle) {
-  host::safari_mode = true;
-  const Outcome got = host::deliver_to_app({}, settings());
-  host::safari_mode = false;
-  EXPECT_EQ(got, Outcome::not_running(display(settings().exe_path.value()) + " is in no app"));
+  host::DeliverSettings safari = settings();
+  safari.safari_mode = true;
+  EXPECT_EQ(host::deliver_to_app({}, safari),
+            Outcome::not_running(display(safari.exe_path.value()) + " is in no app"));
 }
 
 TEST_F(DeliverTest, ProgramThatEndsAtOnceFailsAfterTheGraceTime) {
