@@ -12,7 +12,15 @@ namespace nm::host {
 namespace {
 
 Outcome from_answer(ipc::AppAnswer answer) {
-  if (answer.kind == ipc::AppAnswer::Kind::delivered) return Outcome::delivered();
+  switch (answer.kind) {
+    case ipc::AppAnswer::Kind::delivered:
+      return Outcome::delivered();
+    case ipc::AppAnswer::Kind::too_large:
+      return Outcome::too_large(std::move(answer.text));
+    case ipc::AppAnswer::Kind::failed:
+    case ipc::AppAnswer::Kind::unreachable:
+      break;
+  }
   return Outcome::refused(std::move(answer.text));
 }
 
@@ -53,11 +61,6 @@ Result<os::Process> start_app(const fs::path& exe, const fs::path& exe_dir, bool
 }
 
 }  // namespace
-
-Outcome Outcome::refused(std::string text) {
-  std::string why = text.starts_with("too-large") ? "too-large" : "refused";
-  return {Kind::refused, std::move(why), std::move(text)};
-}
 
 fs::path program_to_start(const fs::path& exe_dir, const std::optional<std::string>& app_path) {
   if (app_path && is_valid_utf8(*app_path)) {

@@ -19,19 +19,16 @@ inline constexpr std::string_view kAppPathFile = "app-path";
 inline constexpr std::string_view kDidNotStart = "QAR Torvanel Download Manager did not start";
 
 struct Outcome {
-  enum class Kind { delivered, refused, not_running };
+  // refused and too_large: the application's refusal (too_large when it
+  // refused the request for its size) or a failed exchange.
+  enum class Kind { delivered, refused, too_large, not_running };
   Kind kind = Kind::delivered;
-  // The reply's why word ("too-large" or "refused", or "not-running"); empty
-  // when delivered.
-  std::string why;
-  std::string text;  // the reply's error text
+  std::string text;  // the reply's error text; empty when delivered
 
   static Outcome delivered() { return {}; }
-  // The why word follows from the application's text.
-  static Outcome refused(std::string text);
-  static Outcome not_running(std::string text) {
-    return {Kind::not_running, "not-running", std::move(text)};
-  }
+  static Outcome refused(std::string text) { return {Kind::refused, std::move(text)}; }
+  static Outcome too_large(std::string text) { return {Kind::too_large, std::move(text)}; }
+  static Outcome not_running(std::string text) { return {Kind::not_running, std::move(text)}; }
   bool operator==(const Outcome&) const = default;
 };
 

@@ -51,7 +51,7 @@ Reply links(Message& m, const DeliverSettings& to_app) {
   ipc::AppRequest r;
   for (auto& link : m.links)
     if (capture::is_transfer_scheme(link)) r.links.push_back(std::move(link));
-  if (r.links.empty()) return refused_reply("refused", "no link Torvanel downloads");
+  if (r.links.empty()) return refused_reply(Why::refused, "no link Torvanel downloads");
   if (m.referrer && !m.referrer->empty()) r.referer = std::move(m.referrer);
   if (m.cookies && !m.cookies->empty()) r.cookies = std::move(m.cookies);
   r.user_agent = std::move(m.userAgent);
@@ -61,9 +61,9 @@ Reply links(Message& m, const DeliverSettings& to_app) {
 
 Reply video(Message& m, const CaptureRules& rules, std::string_view browser,
             const DeliverSettings& to_app) {
-  if (!starts_with_http(m.url)) return refused_reply("refused", "not an http(s) page");
+  if (!starts_with_http(m.url)) return refused_reply(Why::refused, "not an http(s) page");
   if (!m.explicit_ && !capture::video_button_shown(rules, m.url, browser))
-    return refused_reply("options", "the video button is off here");
+    return refused_reply(Why::options, "the video button is off here");
   ipc::AppRequest r;
   if (m.src && starts_with_http(*m.src)) {
     r.video_page = std::move(m.src);
@@ -83,7 +83,7 @@ Reply video(Message& m, const CaptureRules& rules, std::string_view browser,
 Reply single_download(Message& m, const CaptureRules& rules, std::string_view browser,
                       const DeliverSettings& to_app) {
   if (!capture::is_transfer_scheme(m.url))
-    return refused_reply("refused", "not an http(s) or ftp(s) URL");
+    return refused_reply(Why::refused, "not an http(s) or ftp(s) URL");
   const capture::Download d{m.url,
                             m.finalUrl ? std::optional<std::string_view>(*m.finalUrl) : std::nullopt,
                             m.filename ? std::optional<std::string_view>(*m.filename) : std::nullopt,
@@ -95,8 +95,8 @@ Reply single_download(Message& m, const CaptureRules& rules, std::string_view br
     log_line(describe_download(browser, capture::host_of(m.url),
                                capture::file_name_of(m.filename, m.url),
                                capture::explanation(*reason), m.private_));
-    Reply r = refused_reply("options", "left to the browser by Options (" +
-                                           std::string(capture::variant_name(*reason)) + ")");
+    Reply r = refused_reply(Why::options, "left to the browser by Options (" +
+                                              std::string(capture::variant_name(*reason)) + ")");
     r.declined = std::string(capture::wire_word(*reason));
     return r;
   }

@@ -8,7 +8,7 @@ static Reply answer(Frame& frame, const DeliverSettings& to_app) {
   // The body is not needed past parsing; a large one need not stay in memory
   // while the application is asked.
   std::string().swap(frame.body);
-  if (!message) return refused_reply("refused", message.error());
+  if (!message) return refused_reply(Why::refused, message.error());
   return dispatch(std::move(message).value(), to_app);
 }
 

@@ -152,7 +152,7 @@ TEST(LinkToStandin, AnswersBecomeOutcomes) {
       {{"--answer", "  ok  "}, AppAnswer::delivered()},
       {{"--answer", "OK"}, AppAnswer::failed("OK")},
       {{"--answer", "too-large: 3 GB over the limit"},
-       AppAnswer::failed("too-large: 3 GB over the limit")},
+       AppAnswer::too_large("too-large: 3 GB over the limit")},
       {{"--answer", "  not now \t"}, AppAnswer::failed("  not now")},
       {{"--close"}, AppAnswer::failed("no answer")},
       {{"--bad-utf8"}, AppAnswer::failed("stream did not contain valid UTF-8")},
@@ -272,7 +272,7 @@ TEST_F(DeliverTest, StartsTheApplicationNamedByAppPath) {
     Outcome want;
   } cases[] = {
       {"--listen-delay-ms 300", Outcome::delivered()},
-      {"--answer \"too-large: 9 GB\"", Outcome::refused("too-large: 9 GB")},
+      {"--answer \"too-large: 9 GB\"", Outcome::too_large("too-large: 9 GB")},
   };
   const ipc::AppRequest request = sample_request();
   std::string line = ipc::serialize_request(request, "");
@@ -294,7 +294,7 @@ TEST_F(DeliverTest, RunningApplicationIsNotStartedAgain) {
   // Nothing to start beside the host: a start would fail.
   auto app = start_standin(data(), {"--answer", "too-large"});
   ASSERT_TRUE(app.ok()) << app.error();
-  EXPECT_EQ(host::deliver_to_app({}, settings()), Outcome::refused("too-large"));
+  EXPECT_EQ(host::deliver_to_app({}, settings()), Outcome::too_large("too-large"));
   expect_ended(*app);
 }
 
