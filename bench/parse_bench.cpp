@@ -46,7 +46,8 @@ void BM_ParseDownloadMessage(benchmark::State& state) {
 BENCHMARK(BM_ParseDownloadMessage);
 
 void BM_SerializeRefusal(benchmark::State& state) {
-  const auto reply = nm::host::refused_reply("options", "left to the browser by Options (FileType)");
+  const auto reply =
+      nm::host::refused_reply(nm::host::Why::options, "left to the browser by Options (FileType)");
   for (auto _ : state) benchmark::DoNotOptimize(nm::host::serialize_reply(reply));
 }
 BENCHMARK(BM_SerializeRefusal);

@@ -1,13 +1,22 @@
 #pragma once
-// Errors are values: an operation gives its result or an error text.
+// Errors are values: an operation gives its result or an error, which is a
+// text for people and a kind for the callers that must tell errors apart.
 #include <string>
 #include <utility>
 #include <variant>
 
 namespace nm {
 
+// Only the distinctions some caller acts on; everything else is `other`.
+enum class ErrorKind {
+  other,
+  not_found,  // the file, folder or program is not there
+  timed_out,  // a wait ran out before the other side acted
+};
+
 struct Error {
   std::string text;
+  ErrorKind kind = ErrorKind::other;
 };
 
 template <class T>
@@ -26,24 +35,29 @@ class Result {
   T& operator*() & { return value(); }
   const T& operator*() const& { return value(); }
   const std::string& error() const { return std::get<1>(v_).text; }
+  ErrorKind error_kind() const { return std::get<1>(v_).kind; }
+  // The whole error, to hand on with its kind.
+  const Error& failure() const { return std::get<1>(v_); }
 
  private:
   std::variant<T, Error> v_;
 };
 
-// Success or an error text.
+// Success or an error.
 class Status {
  public:
   Status() = default;
-  Status(Error error) : error_(std::move(error.text)), failed_(true) {}
+  Status(Error error) : error_(std::move(error)), failed_(true) {}
   static Status success() { return {}; }
 
   bool ok() const { return !failed_; }
   explicit operator bool() const { return ok(); }
-  const std::string& error() const { return error_; }
+  const std::string& error() const { return error_.text; }
+  ErrorKind error_kind() const { return error_.kind; }
+  const Error& failure() const { return error_; }
 
  private:
-  std::string error_;
+  Error error_;
   bool failed_ = false;
 };
 

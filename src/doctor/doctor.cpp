@@ -185,8 +185,8 @@ void check_data_dir(const DataDirLocation& where, Report& r) {
 
 FileRead read_if_present(const fs::path& file) {
   FileRead out;
-  if (!os::metadata_readable(file)) return out;
   auto bytes = os::read_file(file);
+  if (!bytes && bytes.error_kind() == ErrorKind::not_found) return out;
   if (!bytes) {
     out.state = FileRead::State::unreadable;
     out.bytes = bytes.error();

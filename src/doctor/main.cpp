@@ -4,7 +4,6 @@
 
 #include "doctor/doctor.hpp"
 #include "platform/console.hpp"
-#include "platform/lookup.hpp"
 
 namespace {
 

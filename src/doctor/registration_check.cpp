@@ -6,7 +6,7 @@
 #include "doctor/doctor.hpp"
 #include "ipc/extension_ids.hpp"
 #include "json/reader.hpp"
-#include "nmhost/app.hpp"
+#include "nmhost/manifest.hpp"
 #include "nmhost/registration.hpp"
 #include "platform/fs.hpp"
 #include "platform/lookup.hpp"

@@ -48,6 +48,8 @@ AppAnswer interpret_answer(std::string_view line) {
   const std::string_view answer = trim_unicode_end(line);
   if (trim_unicode_start(answer) == "ok") return AppAnswer::delivered();
   if (answer.empty()) return AppAnswer::failed("no answer");
+  // The application's refusals for size begin with this word.
+  if (answer.starts_with("too-large")) return AppAnswer::too_large(std::string(answer));
   return AppAnswer::failed(std::string(answer));
 }
 

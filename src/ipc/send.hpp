@@ -15,13 +15,16 @@ inline constexpr int kConnectTimeoutMs = 500;
 inline constexpr int kAnswerTimeoutMs = 2000;
 
 struct AppAnswer {
-  enum class Kind { unreachable, failed, delivered };
+  // too_large: the application refused the request for its size.
+  enum class Kind { unreachable, failed, too_large, delivered };
   Kind kind = Kind::unreachable;
-  // unreachable: a description for developers; failed: the text for the user.
+  // unreachable: a description for developers; failed and too_large: the
+  // text for the user.
   std::string text;
 
   static AppAnswer unreachable(std::string why) { return {Kind::unreachable, std::move(why)}; }
   static AppAnswer failed(std::string text) { return {Kind::failed, std::move(text)}; }
+  static AppAnswer too_large(std::string text) { return {Kind::too_large, std::move(text)}; }
   static AppAnswer delivered() { return {Kind::delivered, {}}; }
   bool operator==(const AppAnswer&) const = default;
 };

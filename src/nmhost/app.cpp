@@ -11,8 +11,6 @@
 
 namespace nm::host {
 
-bool safari_mode = false;
-
 void report_error(std::string_view text) {
   std::string line(kErrorPrefix);
   line += text;
@@ -20,10 +18,23 @@ void report_error(std::string_view text) {
   os::write_stderr(line);
 }
 
-static int host_loop() {
+static int host_loop(const DeliverSettings& to_app) {
   StdinSource in;
   StdoutSink out;
-  if (auto st = run_host(in, out); !st) {
+  if (auto st = run_host(in, out, to_app); !st) {
+    report_error(st.error());
+    return 1;
+  }
+  return 0;
+}
+
+// A registration mode's result line on standard output, or its error.
+static int finish(const Result<std::string>& line) {
+  if (!line) {
+    report_error(line.error());
+    return 1;
+  }
+  if (const Status st = os::write_stdout(*line); !st) {
     report_error(st.error());
     return 1;
   }
@@ -45,16 +56,17 @@ int run(const std::vector<std::string>& args) {
   if (!args.empty()) {
     const std::string& mode = args[0];
     if (mode == "--safari") {
-      safari_mode = true;
-      return host_loop();
+      DeliverSettings safari;
+      safari.safari_mode = true;
+      return host_loop(safari);
     }
-    if (mode == "--register") return run_register(hive);
-    if (mode == "--unregister") return run_unregister(hive);
+    if (mode == "--register") return finish(register_host(hive));
+    if (mode == "--unregister") return finish(unregister_host(hive));
     if (mode == "--package-manifests") {
       report_error("--package-manifests: the .deb and .rpm are Linux's");
       return 1;
     }
-    if (accepted_caller(args)) return host_loop();
+    if (accepted_caller(args)) return host_loop({});
   }
   report_error("refusing caller " + quote_debug_list(args) +
                ": not the QAR Torvanel Download Manager extension");

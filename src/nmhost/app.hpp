@@ -6,12 +6,7 @@
 
 namespace nm::host {
 
-inline constexpr std::string_view kHostName = "com.qartorvaneldownloadmanager.host";
 inline constexpr std::string_view kErrorPrefix = "qartorvaneldownloadmanager-nmhost: ";
-
-// Set by the Safari run mode before the host loop starts; read when the
-// application has to be started.
-extern bool safari_mode;
 
 // Chooses the mode from the arguments (program name already dropped), runs
 // it and gives the process exit code.

@@ -3,7 +3,6 @@
 #include "base/text.hpp"
 #include "ipc/endpoint.hpp"
 #include "ipc/send.hpp"
-#include "nmhost/app.hpp"
 #include "platform/clock.hpp"
 #include "platform/fs.hpp"
 #include "platform/process.hpp"
@@ -12,10 +11,16 @@ namespace nm::host {
 
 namespace {
 
-constexpr const char* kOpenProgram = "/usr/bin/open";
-
 Outcome from_answer(ipc::AppAnswer answer) {
-  if (answer.kind == ipc::AppAnswer::Kind::delivered) return Outcome::delivered();
+  switch (answer.kind) {
+    case ipc::AppAnswer::Kind::delivered:
+      return Outcome::delivered();
+    case ipc::AppAnswer::Kind::too_large:
+      return Outcome::too_large(std::move(answer.text));
+    case ipc::AppAnswer::Kind::failed:
+    case ipc::AppAnswer::Kind::unreachable:
+      break;
+  }
   return Outcome::refused(std::move(answer.text));
 }
 
@@ -39,28 +44,23 @@ std::optional<std::string> read_app_path(const fs::path& exe_dir) {
 }
 
 // Starts the application; the error is the not-running text.
-Result<os::Process> start_app(const fs::path& exe, const fs::path& exe_dir) {
+Result<os::Process> start_app(const fs::path& exe, const fs::path& exe_dir, bool safari_mode) {
   if (safari_mode) {
     const auto bundle = find_app_bundle(exe);
     if (!bundle) return Error{os::path_display(exe) + " is in no app"};
-    auto p = os::start_plain(kOpenProgram, {"-g", os::path_display(*bundle)});
+    auto p = os::open_app_bundle(*bundle);
     if (!p) return Error{"cannot start " + os::path_display(*bundle) + ": " + p.error()};
     return p;
   }
   const fs::path program = program_to_start(exe_dir, read_app_path(exe_dir));
-  auto p = os::start_detached(program, {}, os::kStartDetachedBreakaway);
-  // Outside a job that allows breaking away, start without asking for it.
-  if (!p) p = os::start_detached(program, {}, os::kStartDetached);
+  auto p = os::start_program(program, {}, os::StartMode::detached_from_job);
+  // Inside a job that does not allow leaving it, start without asking to.
+  if (!p) p = os::start_program(program, {}, os::StartMode::detached);
   if (!p) return Error{"cannot start " + os::path_display(program) + ": " + p.error()};
   return p;
 }
 
 }  // namespace
-
-Outcome Outcome::refused(std::string text) {
-  std::string why = text.starts_with("too-large") ? "too-large" : "refused";
-  return {Kind::refused, std::move(why), std::move(text)};
-}
 
 fs::path program_to_start(const fs::path& exe_dir, const std::optional<std::string>& app_path) {
   if (app_path && is_valid_utf8(*app_path)) {
@@ -79,10 +79,6 @@ std::optional<fs::path> find_app_bundle(const fs::path& exe) {
   }
 }
 
-Outcome deliver_to_app(const ipc::AppRequest& request) {
-  return deliver_to_app(request, {});
-}
-
 Outcome deliver_to_app(const ipc::AppRequest& request, const DeliverSettings& settings) {
   // Lets the running application bring its window to the front in answer.
   if (auto ep = ipc::read_endpoint(); ep && ep->pid != 0) os::allow_set_foreground(ep->pid);
@@ -95,7 +91,7 @@ Outcome deliver_to_app(const ipc::AppRequest& request, const DeliverSettings& se
   const auto dir = exe_dir_of(*exe);
   if (!dir) return Outcome::not_running(dir.error());
 
-  auto started = start_app(*exe, *dir);
+  auto started = start_app(*exe, *dir, settings.safari_mode);
   if (!started) return Outcome::not_running(started.error());
   os::Process& app = *started;
   os::allow_set_foreground(app.pid());
@@ -110,7 +106,7 @@ Outcome deliver_to_app(const ipc::AppRequest& request, const DeliverSettings& se
     ipc::AppAnswer answer = ipc::send_to_app(request);
     if (answer.kind != ipc::AppAnswer::Kind::unreachable) return from_answer(std::move(answer));
     // `open` hands the bundle over and ends; its end tells nothing.
-    if (safari_mode) continue;
+    if (settings.safari_mode) continue;
     if (app.state() == os::ProcessState::ended && elapsed_ns() > t.grace_ms * 1000000)
       return Outcome::not_running(std::string(kDidNotStart));
   }

@@ -19,19 +19,16 @@ inline constexpr std::string_view kAppPathFile = "app-path";
 inline constexpr std::string_view kDidNotStart = "QAR Torvanel Download Manager did not start";
 
 struct Outcome {
-  enum class Kind { delivered, refused, not_running };
+  // refused and too_large: the application's refusal (too_large when it
+  // refused the request for its size) or a failed exchange.
+  enum class Kind { delivered, refused, too_large, not_running };
   Kind kind = Kind::delivered;
-  // The reply's why word ("too-large" or "refused", or "not-running"); empty
-  // when delivered.
-  std::string why;
-  std::string text;  // the reply's error text
+  std::string text;  // the reply's error text; empty when delivered
 
   static Outcome delivered() { return {}; }
-  // The why word follows from the application's text.
-  static Outcome refused(std::string text);
-  static Outcome not_running(std::string text) {
-    return {Kind::not_running, "not-running", std::move(text)};
-  }
+  static Outcome refused(std::string text) { return {Kind::refused, std::move(text)}; }
+  static Outcome too_large(std::string text) { return {Kind::too_large, std::move(text)}; }
+  static Outcome not_running(std::string text) { return {Kind::not_running, std::move(text)}; }
   bool operator==(const Outcome&) const = default;
 };
 
@@ -43,13 +40,16 @@ struct StartTimings {
   int64_t grace_ms = 5000;
 };
 
+// Fixed when the program starts and handed down to every delivery.
 struct DeliverSettings {
   StartTimings timings;
   // The host executable's path; the running executable's when none.
   std::optional<fs::path> exe_path;
+  // The Safari run mode: the application bundle around the host is opened
+  // instead of the application beside it.
+  bool safari_mode = false;
 };
 
-Outcome deliver_to_app(const ipc::AppRequest& request);
 Outcome deliver_to_app(const ipc::AppRequest& request, const DeliverSettings& settings);
 
 // The program to start: the trimmed content of `app-path` when there is one

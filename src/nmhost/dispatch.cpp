@@ -29,7 +29,9 @@ bool starts_with_http(std::string_view url) {
 
 bool blank(const std::optional<std::string>& s) { return !s || trim_unicode(*s).empty(); }
 
-Reply deliver(const ipc::AppRequest& request) { return reply_for_outcome(deliver_to_app(request)); }
+Reply deliver(const ipc::AppRequest& request, const DeliverSettings& to_app) {
+  return reply_for_outcome(deliver_to_app(request, to_app));
+}
 
 Reply declined_notice(const Message& m, std::string_view browser) {
   const Notice& n = *m.declined;
@@ -45,22 +47,23 @@ Reply declined_notice(const Message& m, std::string_view browser) {
   return success_reply();
 }
 
-Reply links(Message& m) {
+Reply links(Message& m, const DeliverSettings& to_app) {
   ipc::AppRequest r;
   for (auto& link : m.links)
     if (capture::is_transfer_scheme(link)) r.links.push_back(std::move(link));
-  if (r.links.empty()) return refused_reply("refused", "no link Torvanel downloads");
+  if (r.links.empty()) return refused_reply(Why::refused, "no link Torvanel downloads");
   if (m.referrer && !m.referrer->empty()) r.referer = std::move(m.referrer);
   if (m.cookies && !m.cookies->empty()) r.cookies = std::move(m.cookies);
   r.user_agent = std::move(m.userAgent);
   r.private_ = m.private_;
-  return deliver(r);
+  return deliver(r, to_app);
 }
 
-Reply video(Message& m, const CaptureRules& rules, std::string_view browser) {
-  if (!starts_with_http(m.url)) return refused_reply("refused", "not an http(s) page");
+Reply video(Message& m, const CaptureRules& rules, std::string_view browser,
+            const DeliverSettings& to_app) {
+  if (!starts_with_http(m.url)) return refused_reply(Why::refused, "not an http(s) page");
   if (!m.explicit_ && !capture::video_button_shown(rules, m.url, browser))
-    return refused_reply("options", "the video button is off here");
+    return refused_reply(Why::options, "the video button is off here");
   ipc::AppRequest r;
   if (m.src && starts_with_http(*m.src)) {
     r.video_page = std::move(m.src);
@@ -74,12 +77,13 @@ Reply video(Message& m, const CaptureRules& rules, std::string_view browser) {
   r.cookie_jar = std::move(m.cookieJar);
   r.user_agent = std::move(m.userAgent);
   r.private_ = m.private_;
-  return deliver(r);
+  return deliver(r, to_app);
 }
 
-Reply single_download(Message& m, const CaptureRules& rules, std::string_view browser) {
+Reply single_download(Message& m, const CaptureRules& rules, std::string_view browser,
+                      const DeliverSettings& to_app) {
   if (!capture::is_transfer_scheme(m.url))
-    return refused_reply("refused", "not an http(s) or ftp(s) URL");
+    return refused_reply(Why::refused, "not an http(s) or ftp(s) URL");
   const capture::Download d{m.url,
                             m.finalUrl ? std::optional<std::string_view>(*m.finalUrl) : std::nullopt,
                             m.filename ? std::optional<std::string_view>(*m.filename) : std::nullopt,
@@ -91,17 +95,17 @@ Reply single_download(Message& m, const CaptureRules& rules, std::string_view br
     log_line(describe_download(browser, capture::host_of(m.url),
                                capture::file_name_of(m.filename, m.url),
                                capture::explanation(*reason), m.private_));
-    Reply r = refused_reply(
-        "options", "left to the browser by Options (" + std::string(capture::variant_name(*reason)) + ")");
+    Reply r = refused_reply(Why::options, "left to the browser by Options (" +
+                                              std::string(capture::variant_name(*reason)) + ")");
     r.declined = std::string(capture::wire_word(*reason));
     return r;
   }
-  return deliver(download_request(std::move(m)));
+  return deliver(download_request(std::move(m)), to_app);
 }
 
 }  // namespace
 
-Reply dispatch(Message m) {
+Reply dispatch(Message m, const DeliverSettings& to_app) {
   const std::string browser =
       ipc::browser_name(m.userAgent ? std::string_view(*m.userAgent) : std::string_view(), m.brands);
   const auto dir = ipc::data_dir();
@@ -118,22 +122,22 @@ Reply dispatch(Message m) {
   if (!blank(m.hideSite)) {
     ipc::AppRequest r;
     r.panel_hide_site = std::string(trim_unicode(*m.hideSite));
-    return deliver(r);
+    return deliver(r, to_app);
   }
   if (m.openOptions) {
     ipc::AppRequest r;
     r.show = m.page && *m.page == "general" ? "options:general" : "options:panels";
-    return deliver(r);
+    return deliver(r, to_app);
   }
-  if (m.open) return deliver(ipc::AppRequest{});
+  if (m.open) return deliver(ipc::AppRequest{}, to_app);
   if (!blank(m.excludeSite)) {
     ipc::AppRequest r;
     r.exclude_site = std::string(trim_unicode(*m.excludeSite));
-    return deliver(r);
+    return deliver(r, to_app);
   }
-  if (!m.links.empty()) return links(m);
-  if (m.video) return video(m, rules, browser);
-  return single_download(m, rules, browser);
+  if (!m.links.empty()) return links(m, to_app);
+  if (m.video) return video(m, rules, browser, to_app);
+  return single_download(m, rules, browser, to_app);
 }
 
 }  // namespace nm::host

@@ -3,7 +3,6 @@
 #include "base/text.hpp"
 #include "ipc/extension_ids.hpp"
 #include "json/writer.hpp"
-#include "nmhost/app.hpp"
 #include "platform/fs.hpp"
 
 namespace nm::host {

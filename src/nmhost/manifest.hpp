@@ -10,6 +10,8 @@ namespace nm::host {
 
 namespace fs = std::filesystem;
 
+// The native messaging host name, in manifests, registry keys and result lines.
+inline constexpr std::string_view kHostName = "com.qartorvaneldownloadmanager.host";
 inline constexpr std::string_view kHostDescription = "QAR Torvanel Download Manager";
 inline constexpr std::string_view kChromiumManifestName =
     "com.qartorvaneldownloadmanager.host.json";

@@ -3,32 +3,21 @@
 #include "base/text.hpp"
 #include "ipc/data_dir.hpp"
 #include "ipc/extension_ids.hpp"
-#include "nmhost/app.hpp"
 #include "nmhost/manifest.hpp"
-#include "platform/console.hpp"
 #include "platform/error.hpp"
 #include "platform/fs.hpp"
 #include "platform/process.hpp"
+#include "platform/registry.hpp"
 
 namespace nm::host {
 
 namespace {
 
-#ifdef _WIN32
-constexpr std::string_view kRegFile = "reg.exe";
-constexpr bool kWindowsRules = true;
-#else
-constexpr std::string_view kRegFile = "reg";
-constexpr bool kWindowsRules = false;
-#endif
-
-// ERROR_FILE_NOT_FOUND on Windows and ENOENT on POSIX share this code.
-constexpr int kNotFoundCode = 2;
-
 // The folders of a PATH value. Windows drops double quotes, which may
 // group a ';' into a folder name. Empty entries would mean the current
 // folder, which is no place to pick a system tool from.
-std::vector<std::string> split_path_value(std::string_view value, bool windows) {
+std::vector<std::string> split_path_value(std::string_view value, os::PathListRules rules) {
+  const bool windows = rules == os::PathListRules::windows;
   std::vector<std::string> out;
   std::string cur;
   bool quoted = false;
@@ -51,23 +40,11 @@ Result<fs::path> find_reg() {
   if (auto d = ipc::exe_dir()) dir = std::move(d).value();
   const auto path_value = os::get_env("PATH");
   for (const auto& candidate :
-       reg_candidates(kRegFile, dir, os::system_folder(), os::windows_folder(),
-                      path_value ? *path_value : std::string(), kWindowsRules)) {
+       reg_candidates(os::registry_tool_file(), dir, os::system_folder(), os::windows_folder(),
+                      path_value ? *path_value : std::string(), os::path_list_rules())) {
     if (os::metadata_readable(candidate) && !os::is_dir(candidate)) return candidate;
   }
-  return Error{os::system_error_text(kNotFoundCode)};
-}
-
-int finish(const Result<std::string>& line) {
-  if (!line) {
-    report_error(line.error());
-    return 1;
-  }
-  if (const Status st = os::write_stdout(*line); !st) {
-    report_error(st.error());
-    return 1;
-  }
-  return 0;
+  return os::not_found_error();
 }
 
 }  // namespace
@@ -107,12 +84,12 @@ std::vector<fs::path> reg_candidates(std::string_view file_name,
                                      const std::optional<fs::path>& exe_dir,
                                      const std::optional<fs::path>& system_folder,
                                      const std::optional<fs::path>& windows_folder,
-                                     std::string_view path_value, bool windows) {
+                                     std::string_view path_value, os::PathListRules rules) {
   const fs::path file = os::path_from_utf8(file_name);
   std::vector<fs::path> out;
   for (const auto* dir : {&exe_dir, &system_folder, &windows_folder})
     if (*dir) out.push_back(**dir / file);
-  for (const auto& dir : split_path_value(path_value, windows))
+  for (const auto& dir : split_path_value(path_value, rules))
     out.push_back(os::path_from_utf8(dir) / file);
   return out;
 }
@@ -164,13 +141,6 @@ Result<std::string> unregister_host(std::string_view hive) {
   os::remove_file(*dir / os::path_from_utf8(kChromiumManifestName));
   os::remove_file(*dir / os::path_from_utf8(kFirefoxManifestName));
   return unregistered_line();
-}
-
-int run_register(std::string_view hive) {
-  return finish(register_host(hive));
-}
-int run_unregister(std::string_view hive) {
-  return finish(unregister_host(hive));
 }
 
 }  // namespace nm::host

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/result.hpp"
+#include "platform/fs.hpp"
 
 namespace nm::host {
 
@@ -43,25 +44,21 @@ std::string unregistered_line();
 
 // The candidate files for the registry tool, in search order: the
 // executable's folder, the system folder, the Windows folder, then each
-// folder of the PATH value. `windows` selects ';' and quote removal over ':'.
+// folder of the PATH value, split by `rules`.
 std::vector<fs::path> reg_candidates(std::string_view file_name,
                                      const std::optional<fs::path>& exe_dir,
                                      const std::optional<fs::path>& system_folder,
                                      const std::optional<fs::path>& windows_folder,
-                                     std::string_view path_value, bool windows);
+                                     std::string_view path_value, os::PathListRules rules);
 
 // Runs the registry tool with the arguments, standard input empty. A non-zero
 // exit gives its standard error (invalid UTF-8 replaced, trimmed) as the error.
 Status run_reg(const std::vector<std::string>& args);
 
 // The two run modes. Each gives its result line (with its line feed) or the
-// error that ends it; what was done before an error stays done.
+// error that ends it; what was done before an error stays done. The entry
+// point prints either.
 Result<std::string> register_host(std::string_view hive);
 Result<std::string> unregister_host(std::string_view hive);
-
-// The modes as the entry point runs them: the result line on standard output
-// and exit code 0, or the error line on standard error and exit code 1.
-int run_register(std::string_view hive);
-int run_unregister(std::string_view hive);
 
 }  // namespace nm::host

@@ -5,21 +5,42 @@
 
 namespace nm::host {
 
+namespace {
+
+struct WhyWord {
+  Why why;
+  std::string_view word;
+};
+constexpr WhyWord kWhyWords[] = {
+    {Why::too_large, "too-large"},
+    {Why::refused, "refused"},
+    {Why::options, "options"},
+    {Why::not_running, "not-running"},
+};
+
+}  // namespace
+
+std::string_view why_word(Why why) {
+  for (const auto& w : kWhyWords)
+    if (w.why == why) return w.word;
+  return "refused";
+}
+
 Reply success_reply() {
   Reply r;
   r.ok = true;
   return r;
 }
 
-Reply refused_reply(std::string_view why, std::string error) {
+Reply refused_reply(Why why, std::string error) {
   Reply r;
-  r.why = std::string(why);
+  r.why = why;
   r.error = std::move(error);
   return r;
 }
 
 Reply too_large_reply(uint64_t length) {
-  return refused_reply("too-large", "a message of " + std::to_string(length) + " bytes");
+  return refused_reply(Why::too_large, "a message of " + std::to_string(length) + " bytes");
 }
 
 Reply rules_summary(const capture::CaptureRules& rules, std::string_view browser) {
@@ -40,8 +61,12 @@ Reply rules_summary(const capture::CaptureRules& rules, std::string_view browser
 Reply reply_for_outcome(const Outcome& outcome) {
   switch (outcome.kind) {
     case Outcome::Kind::delivered: return success_reply();
-    case Outcome::Kind::refused: return refused_reply(outcome.why, outcome.text);
-    case Outcome::Kind::not_running: return refused_reply("not-running", outcome.text);
+    case Outcome::Kind::refused:
+      return refused_reply(Why::refused, outcome.text);
+    case Outcome::Kind::too_large:
+      return refused_reply(Why::too_large, outcome.text);
+    case Outcome::Kind::not_running:
+      return refused_reply(Why::not_running, outcome.text);
   }
   return success_reply();
 }
@@ -67,7 +92,7 @@ std::string serialize_reply(const Reply& r) {
   ReplyWriter w(out);
   w.flag("ok", r.ok);
   w.opt_text("error", r.error);
-  w.opt_text("why", r.why);
+  if (r.why) w.text("why", why_word(*r.why));
   w.opt_text("version", r.version);
   w.opt_text("types", r.types);
   w.opt_flag("capture", r.capture);

@@ -12,10 +12,15 @@
 
 namespace nm::host {
 
+// Why a message was not carried out; each has its word in the reply.
+enum class Why { too_large, refused, options, not_running };
+// "too-large", "refused", "options", "not-running".
+std::string_view why_word(Why why);
+
 struct Reply {
   bool ok = false;
   std::optional<std::string> error;
-  std::optional<std::string> why;
+  std::optional<Why> why;
   std::optional<std::string> version;
   std::optional<std::string> types;
   std::optional<bool> capture;
@@ -28,7 +33,7 @@ struct Reply {
 };
 
 Reply success_reply();
-Reply refused_reply(std::string_view why, std::string error);
+Reply refused_reply(Why why, std::string error);
 // The answer to a frame over the size limit.
 Reply too_large_reply(uint64_t length);
 

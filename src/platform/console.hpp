@@ -22,5 +22,9 @@ Result<size_t> read_stdin(char* buf, size_t n);
 // Writes every byte (retrying short and interrupted writes).
 Status write_stdout(std::string_view bytes);
 void write_stderr(std::string_view bytes);
+// Writes text for a person to read: as characters when standard output is a
+// console (so that any script shows), as UTF-8 bytes otherwise. False on
+// failure.
+bool write_stdout_text(std::string_view utf8);
 
 }  // namespace nm::os

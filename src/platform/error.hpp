@@ -1,5 +1,9 @@
 #pragma once
+// System errors as values: the system's text and the kind callers act on,
+// both decided here, once per platform.
 #include <string>
+
+#include "base/result.hpp"
 
 namespace nm::os {
 
@@ -9,5 +13,13 @@ std::string system_error_text(int code);
 // The calling thread's last error code (GetLastError / errno).
 int last_error();
 inline std::string last_error_text() { return system_error_text(last_error()); }
+
+// The error for a system error code: its text and its kind.
+Error system_error(int code);
+inline Error last_system_error() {
+  return system_error(last_error());
+}
+// The system's own error for a file that is not there.
+Error not_found_error();
 
 }  // namespace nm::os

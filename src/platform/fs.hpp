@@ -20,6 +20,11 @@ std::string path_display(const fs::path& p);
 // A variable that is present with an empty value yields "".
 std::optional<std::string> get_env(const char* name);
 
+// How the PATH variable lists folders: Windows separates them with ';' and
+// drops double quotes (which may hold a ';'); POSIX separates them with ':'.
+enum class PathListRules { windows, posix };
+PathListRules path_list_rules();
+
 // Full path of the running executable; the error is the system's text.
 Result<fs::path> exe_path();
 // The user's roaming application data folder (POSIX: $XDG_CONFIG_HOME when

@@ -22,16 +22,16 @@ class TcpStream {
   ~TcpStream() { close(); }
 
   // Non-blocking connect to 127.0.0.1:port, waiting at most timeout_ms for it
-  // to complete, then back to blocking mode. The error is the system's text,
-  // or "connection timed out".
+  // to complete, then back to blocking mode. The error is the system's, or
+  // "connection timed out" (of the kind timed_out).
   static Result<TcpStream> connect_loopback(uint16_t port, int timeout_ms);
 
   // SO_RCVTIMEO; false when it cannot be set.
   bool set_recv_timeout(int ms);
   // Sends every byte; the error is the system's text.
   Status send_all(std::string_view bytes);
-  // Up to n bytes; 0 at the end of the stream; the error is the system's text
-  // (a receive time-out included). Interrupted reads are retried.
+  // Up to n bytes; 0 at the end of the stream; the error is the system's (a
+  // receive time-out is of the kind timed_out). Interrupted reads are retried.
   Result<size_t> recv(char* buf, size_t n);
   void close();
   bool is_open() const { return handle_ != -1; }

@@ -1,5 +1,6 @@
 #pragma once
-// Starting programs: detached (the application) and captured (the registry tool).
+// Starting programs: the application (detached), a helper that shares the
+// console, and the registry tool (with its output captured).
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -38,24 +39,30 @@ class Process {
   bool ended_ = false;  // POSIX: reaped, so the pid may no longer be asked about
 };
 
-// Windows process creation flags.
-inline constexpr uint32_t kStartDetachedBreakaway = 0x01000208;
-inline constexpr uint32_t kStartDetached = 0x00000208;
+enum class StartMode {
+  // Standard handles on the null device, no console, a process group of its
+  // own and out of this process's job, so that it outlives the browser that
+  // started the host (POSIX: a session of its own).
+  detached_from_job,
+  // The same for a job that does not let its processes leave it.
+  detached,
+  // Standard handles and console shared with this process.
+  attached,
+};
 
-// Starts the program with the arguments, standard handles on the null device,
-// current directory and environment inherited, with the given creation flags
-// (POSIX: a new session). The error is the system's text.
-Result<Process> start_detached(const fs::path& program, const std::vector<std::string>& args,
-                               uint32_t flags);
-// Starts with default settings: standard handles inherited, no flags.
-Result<Process> start_plain(const fs::path& program, const std::vector<std::string>& args);
+// Starts the program with the arguments, the current directory and the
+// environment inherited; nothing but the standard handles is inherited. The
+// error is the system's.
+Result<Process> start_program(const fs::path& program, const std::vector<std::string>& args,
+                              StartMode mode);
+// Lets the system open an application bundle in the background (`open -g`,
+// attached); the error is the system's.
+Result<Process> open_app_bundle(const fs::path& bundle);
 
 // AllowSetForegroundWindow; does nothing on POSIX. Failures are ignored.
 void allow_set_foreground(uint32_t pid);
 
 uint32_t current_pid();
-// Sets (or, with none, removes) a variable of this process's environment,
-// which the programs it starts inherit.
 
 struct Captured {
   int exit_code = 0;
@@ -64,7 +71,7 @@ struct Captured {
 };
 // Runs the program with empty standard input, reads standard output and
 // error to their ends without deadlock, waits for it. The error is the
-// system's text.
+// system's.
 Result<Captured> run_captured(const fs::path& program, const std::vector<std::string>& args);
 
 // The Windows system folder and the Windows folder; none on POSIX.

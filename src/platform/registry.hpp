@@ -24,6 +24,9 @@ struct RegistryDefault {
 
 // Whether this platform has a registry at all.
 bool registry_available();
+// The file name of the registry command-line tool: "reg.exe"; elsewhere
+// "reg", a stand-in that tests put on the PATH.
+std::string_view registry_tool_file();
 // The default value of `subkey` (backslashes, UTF-8) in the hive, seen
 // through the given view. A missing key or value is a state, not an error;
 // the error is the system's text (or "not available" without a registry).

@@ -2,7 +2,7 @@
 #include "harness.hpp"
 
 #include "ipc/extension_ids.hpp"
-#include "nmhost/app.hpp"
+#include "nmhost/manifest.hpp"
 #include "nmhost/registration.hpp"
 
 #include <gtest/gtest.h>

@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   MemorySource in(input);
   MemorySink out;
-  const nm::Status st = nm::host::run_host(in, out);
+  const nm::Status st = nm::host::run_host(in, out, {});
   if (cut_short)
     fuzz::check(!st && st.error() == "failed to fill whole buffer", "a cut body ends the loop");
   else

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/child.hpp"
 #include "platform/fs.hpp"
+#include "scoped_env.hpp"
 #include "temp_folder.hpp"
 
 namespace nm::ipc {
@@ -21,10 +21,9 @@ TEST(DataDir, VariableWinsUnchecked) {
   // Present but empty: paths built on it resolve against the current folder.
   EXPECT_EQ(data_dir_from(std::string(), exe, tmp.path()), fs::path());
 
-  const auto old = os::get_env("QTM_DATA_DIR");
-  ASSERT_TRUE(os::set_env("QTM_DATA_DIR", os::path_to_utf8(missing)));
+  const test::ScopedEnv variable("QTM_DATA_DIR", os::path_to_utf8(missing));
+  ASSERT_TRUE(variable.ok());
   EXPECT_EQ(data_dir(), missing);
-  (void)os::set_env("QTM_DATA_DIR", old);
 }
 
 TEST(DataDir, PortableFolderMustBeAWritableFolder) {

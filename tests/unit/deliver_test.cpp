@@ -49,22 +49,5 @@ TEST(ProgramToStart, AppPathTrimmedOrTheDefault) {
     EXPECT_EQ(program_to_start(dir, c.content), c.want) << c.content.value_or("(none)");
 }
 
-TEST(Outcome, RefusalReasonFromTheApplicationsText) {
-  const struct {
-    const char* text;
-    const char* why;
-  } cases[] = {
-      {"too-large", "too-large"}, {"too-large: over 4 GB", "too-large"},
-      {"Too-large", "refused"},   {" too-large", "refused"},
-      {"too-larg", "refused"},    {"no answer", "refused"},
-  };
-  for (const auto& c : cases) {
-    const Outcome o = Outcome::refused(c.text);
-    EXPECT_EQ(o.kind, Outcome::Kind::refused);
-    EXPECT_EQ(o.why, c.why) << c.text;
-    EXPECT_EQ(o.text, c.text);
-  }
-}
-
 }  // namespace
 }  // namespace nm::host

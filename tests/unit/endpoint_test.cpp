@@ -61,6 +61,7 @@ TEST(ParseEndpoint, RejectsMalformedFiles) {
 TEST(InterpretAnswer, OnlyOkIsDelivered) {
   const auto delivered = AppAnswer::delivered();
   const auto failed = [](std::string t) { return AppAnswer::failed(std::move(t)); };
+  const auto too_large = [](std::string t) { return AppAnswer::too_large(std::move(t)); };
   const struct {
     std::string line;
     AppAnswer want;
@@ -77,7 +78,11 @@ TEST(InterpretAnswer, OnlyOkIsDelivered) {
       {"", failed("no answer")},
       {"\r\n", failed("no answer")},
       {" \t \n", failed("no answer")},
-      {"too-large: 3 GB\n", failed("too-large: 3 GB")},
+      {"too-large: 3 GB\n", too_large("too-large: 3 GB")},
+      {"too-large", too_large("too-large")},
+      {"Too-large\n", failed("Too-large")},
+      {" too-large\n", failed(" too-large")},
+      {"too-larg\n", failed("too-larg")},
       {"  busy  \r\n", failed("  busy")},
       {"\xef\xbb\xbfok\n", failed("\xef\xbb\xbfok")},  // a byte-order mark is no space
       {"o\xffk\n", failed("stream did not contain valid UTF-8")},

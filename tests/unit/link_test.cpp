@@ -3,16 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <poll.h>
+#include <unistd.h>
+#endif
 
 #include "ipc/endpoint.hpp"
 #include "ipc/send.hpp"
-#include "nmhost/app.hpp"
 #include "nmhost/deliver.hpp"
 #include "platform/clock.hpp"
 #include "platform/fs.hpp"
 #include "platform/net.hpp"
-#include "platform/child.hpp"
 #include "platform/process.hpp"
+#include "scoped_env.hpp"
 
 namespace nm {
 namespace {
@@ -20,6 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 using host::Outcome;
 using ipc::AppAnswer;
+using test::ScopedEnv;
 
 // build/<target>/tests/unit_tests[.exe] -> build/<target>/tools/qtm-standin[.exe]
 fs::path standin_path() {
@@ -64,23 +72,58 @@ class TempDir {
   fs::path path_;
 };
 
-class ScopedEnv {
+// A pipe this process could lend to the programs it starts: both ends
+// inheritable.
+class LendablePipe {
  public:
-  ScopedEnv(const char* name, const std::optional<std::string>& value)
-      : name_(name), old_(os::get_env(name)) {
-    os::set_env(name, value);
+#ifdef _WIN32
+  LendablePipe() {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    EXPECT_TRUE(CreatePipe(&read_, &write_, &sa, 0));
   }
-  ~ScopedEnv() { os::set_env(name_, old_); }
+  ~LendablePipe() {
+    close_write_end();
+    CloseHandle(read_);
+  }
+  void close_write_end() {
+    if (write_) CloseHandle(write_);
+    write_ = nullptr;
+  }
+  // With no write end open anywhere, the pipe is broken.
+  bool no_writer_left() const {
+    DWORD available = 0;
+    return !PeekNamedPipe(read_, nullptr, 0, nullptr, &available, nullptr) &&
+           GetLastError() == ERROR_BROKEN_PIPE;
+  }
 
  private:
-  const char* name_;
-  std::optional<std::string> old_;
+  HANDLE read_ = nullptr, write_ = nullptr;
+#else
+  LendablePipe() {
+    EXPECT_EQ(::pipe(fds_), 0);
+  }
+  ~LendablePipe() {
+    close_write_end();
+    ::close(fds_[0]);
+  }
+  void close_write_end() {
+    if (fds_[1] >= 0) ::close(fds_[1]);
+    fds_[1] = -1;
+  }
+  bool no_writer_left() const {
+    pollfd p{fds_[0], POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP);
+  }
+
+ private:
+  int fds_[2] = {-1, -1};
+#endif
 };
 
 // Starts the stand-in on `dir` for one request and waits for its endpoint.
 Result<os::Process> start_standin(const fs::path& dir, std::vector<std::string> args) {
   args.insert(args.end(), {"--max-requests", "1", "--idle-exit-ms", "30000", display(dir)});
-  auto p = os::start_detached(standin_path(), args, os::kStartDetached);
+  auto p = os::start_program(standin_path(), args, os::StartMode::detached);
   if (!p) return Error{"cannot start " + display(standin_path()) + ": " + p.error()};
   if (!wait_until([&] { return os::metadata_readable(dir / ipc::kEndpointFile); }, 15000))
     return Error{"the stand-in wrote no endpoint file"};
@@ -109,7 +152,7 @@ TEST(LinkToStandin, AnswersBecomeOutcomes) {
       {{"--answer", "  ok  "}, AppAnswer::delivered()},
       {{"--answer", "OK"}, AppAnswer::failed("OK")},
       {{"--answer", "too-large: 3 GB over the limit"},
-       AppAnswer::failed("too-large: 3 GB over the limit")},
+       AppAnswer::too_large("too-large: 3 GB over the limit")},
       {{"--answer", "  not now \t"}, AppAnswer::failed("  not now")},
       {{"--close"}, AppAnswer::failed("no answer")},
       {{"--bad-utf8"}, AppAnswer::failed("stream did not contain valid UTF-8")},
@@ -172,6 +215,33 @@ TEST(LinkToStandin, NoListenerIsUnreachable) {
   }
 }
 
+// A started program gets its standard handles and nothing else of ours: an
+// inheritable pipe of the browser must not stay open in the application, nor
+// in the registry tool while it runs.
+TEST(StartingPrograms, NothingButTheStandardHandlesIsLent) {
+  for (const bool captured : {false, true}) {
+    SCOPED_TRACE(captured ? "captured run" : "detached start");
+    TempDir dir;
+    LendablePipe pipe;
+    const std::vector<std::string> args = {"--idle-exit-ms", "30000", display(dir.path())};
+    std::optional<os::Process> detached;
+    std::jthread waiting;
+    if (captured) {
+      waiting = std::jthread([&] { (void)os::run_captured(standin_path(), args); });
+    } else {
+      auto p = os::start_program(standin_path(), args, os::StartMode::detached);
+      ASSERT_TRUE(p.ok()) << p.error();
+      detached = std::move(*p);
+    }
+    ASSERT_TRUE(
+        wait_until([&] { return os::metadata_readable(dir.path() / ipc::kEndpointFile); }, 15000));
+    pipe.close_write_end();
+    EXPECT_TRUE(pipe.no_writer_left());
+    ASSERT_TRUE(os::write_file(dir.path() / "standin.stop", "").ok());
+    if (detached) expect_ended(*detached);
+  }
+}
+
 // A host installation in a temporary folder: `bin` holds the host's path and
 // perhaps `app-path`, `data` is the data directory.
 class DeliverTest : public ::testing::Test {
@@ -202,7 +272,7 @@ TEST_F(DeliverTest, StartsTheApplicationNamedByAppPath) {
     Outcome want;
   } cases[] = {
       {"--listen-delay-ms 300", Outcome::delivered()},
-      {"--answer \"too-large: 9 GB\"", Outcome::refused("too-large: 9 GB")},
+      {"--answer \"too-large: 9 GB\"", Outcome::too_large("too-large: 9 GB")},
   };
   const ipc::AppRequest request = sample_request();
   std::string line = ipc::serialize_request(request, "");
@@ -224,7 +294,7 @@ TEST_F(DeliverTest, RunningApplicationIsNotStartedAgain) {
   // Nothing to start beside the host: a start would fail.
   auto app = start_standin(data(), {"--answer", "too-large"});
   ASSERT_TRUE(app.ok()) << app.error();
-  EXPECT_EQ(host::deliver_to_app({}, settings()), Outcome::refused("too-large"));
+  EXPECT_EQ(host::deliver_to_app({}, settings()), Outcome::too_large("too-large"));
   expect_ended(*app);
 }
 
@@ -253,10 +323,10 @@ TEST_F(DeliverTest, ProgramThatCannotStart) {
 }
 
 TEST_F(DeliverTest, SafariModeNeedsAnAppBundle) {
-  host::safari_mode = true;
-  const Outcome got = host::deliver_to_app({}, settings());
-  host::safari_mode = false;
-  EXPECT_EQ(got, Outcome::not_running(display(settings().exe_path.value()) + " is in no app"));
+  host::DeliverSettings safari = settings();
+  safari.safari_mode = true;
+  EXPECT_EQ(host::deliver_to_app({}, safari),
+            Outcome::not_running(display(safari.exe_path.value()) + " is in no app"));
 }
 
 TEST_F(DeliverTest, ProgramThatEndsAtOnceFailsAfterTheGraceTime) {

@@ -5,9 +5,11 @@
 #include <map>
 #include <random>
 #include <sstream>
+#include <thread>
 
-#include "platform/child.hpp"
 #include "platform/fs.hpp"
+#include "platform/process.hpp"
+#include "scoped_env.hpp"
 #include "temp_folder.hpp"
 
 namespace nm::host {
@@ -97,16 +99,22 @@ TEST(LogLine, DISABLED_Worker) {
 
 TEST(LogLine, ConcurrentProcessesKeepEveryLine) {
   TempFolder tmp;
-  const auto old_dir = os::get_env("QTM_DATA_DIR");
-  ASSERT_TRUE(os::set_env("QTM_DATA_DIR", os::path_to_utf8(tmp.path())));
-  ASSERT_TRUE(os::set_env(kWorkerVariable, "1"));
+  const test::ScopedEnv data_dir("QTM_DATA_DIR", os::path_to_utf8(tmp.path()));
+  const test::ScopedEnv worker(kWorkerVariable, "1");
+  ASSERT_TRUE(data_dir.ok() && worker.ok());
+  // Two copies of this program at once, each started and waited for on a
+  // thread of its own.
   const std::vector<std::string> args = {"--gtest_filter=LogLine.DISABLED_Worker",
                                          "--gtest_also_run_disabled_tests"};
-  const auto codes = os::run_side_by_side(os::exe_path().value(), {args, args});
-  (void)os::set_env(kWorkerVariable, std::nullopt);
-  (void)os::set_env("QTM_DATA_DIR", old_dir);
-  ASSERT_TRUE(codes.ok()) << codes.error();
-  EXPECT_EQ(*codes, (std::vector<int>{0, 0}));
+  std::optional<Result<os::Captured>> runs[2];
+  {
+    std::jthread a([&] { runs[0] = os::run_captured(os::exe_path().value(), args); });
+    std::jthread b([&] { runs[1] = os::run_captured(os::exe_path().value(), args); });
+  }
+  for (const auto& run : runs) {
+    ASSERT_TRUE(*run) << run->error();
+    EXPECT_EQ((*run)->exit_code, 0) << (*run)->out;
+  }
 
   const auto lines = lines_of(tmp / "logs" / "qtm.log");
   ASSERT_EQ(lines.size(), 2u * kWorkerLines);

@@ -30,7 +30,7 @@ TEST(Registration, RegSearchOrder) {
     const char* name;
     std::optional<fs::path> exe, system, windows;
     std::string_view path_value;
-    bool windows_rules;
+    os::PathListRules rules;
     std::vector<fs::path> want;
   } cases[] = {
       {"all four sources",
@@ -38,7 +38,7 @@ TEST(Registration, RegSearchOrder) {
        p("C:/Windows/system32"),
        p("C:/Windows"),
        "C:/bin;\"C:/odd;dir\";;D:/tools",
-       true,
+       os::PathListRules::windows,
        {p("C:/app/reg.exe"), p("C:/Windows/system32/reg.exe"), p("C:/Windows/reg.exe"),
         p("C:/bin/reg.exe"), p("C:/odd;dir/reg.exe"), p("D:/tools/reg.exe")}},
       {"missing folders are skipped",
@@ -46,19 +46,18 @@ TEST(Registration, RegSearchOrder) {
        std::nullopt,
        p("C:/Windows"),
        "",
-       true,
+       os::PathListRules::windows,
        {p("C:/Windows/reg.exe")}},
       {"posix PATH: colons, quotes literal, empty entries skipped",
        p("/opt/q"),
        std::nullopt,
        std::nullopt,
        ":/usr/bin::/\"x\":",
-       false,
+       os::PathListRules::posix,
        {p("/opt/q/reg.exe"), p("/usr/bin/reg.exe"), p("/\"x\"/reg.exe")}},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(reg_candidates("reg.exe", c.exe, c.system, c.windows, c.path_value, c.windows_rules),
-              c.want)
+    EXPECT_EQ(reg_candidates("reg.exe", c.exe, c.system, c.windows, c.path_value, c.rules), c.want)
         << c.name;
 }
 

@@ -10,7 +10,7 @@ TEST(Reply, SerialisesOnlyPresentFieldsInOrder) {
   Reply all;
   all.ok = true;
   all.error = "e";
-  all.why = "w";
+  all.why = Why::not_running;
   all.version = "0.5.1";
   all.types = "ZIP";
   all.capture = false;
@@ -31,11 +31,12 @@ TEST(Reply, SerialisesOnlyPresentFieldsInOrder) {
   } cases[] = {
       {success_reply(), R"({"ok":true})"},
       {hidden, R"({"ok":false})"},
-      {too_large_reply(1048577), R"({"ok":false,"error":"a message of 1048577 bytes","why":"too-large"})"},
-      {refused_reply("refused", "a \"quoted\" name\n\x01"),
+      {too_large_reply(1048577),
+       R"({"ok":false,"error":"a message of 1048577 bytes","why":"too-large"})"},
+      {refused_reply(Why::refused, "a \"quoted\" name\n\x01"),
        R"({"ok":false,"error":"a \"quoted\" name\n\u0001","why":"refused"})"},
       {all,
-       R"({"ok":true,"error":"e","why":"w","version":"0.5.1","types":"ZIP","capture":false,)"
+       R"({"ok":true,"error":"e","why":"not-running","version":"0.5.1","types":"ZIP","capture":false,)"
        R"("excludedSites":"s","excludedAddresses":["a","b\"c"],"opened":true,)"
        R"("minKb":18446744073709551615,"captureOff":"browser","declined":"small"})"},
       {empty_list, R"({"ok":true,"excludedAddresses":[],"minKb":0})"},

@@ -21,7 +21,7 @@ Result<size_t> read_stdin(char* buf, size_t n) {
     const ssize_t r = ::read(0, buf, n);
     if (r >= 0) return static_cast<size_t>(r);
     if (errno == EINTR) continue;
-    return Error{system_error_text(errno)};
+    return system_error(errno);
   }
 }
 
@@ -40,13 +40,17 @@ static bool write_all(int fd, std::string_view bytes, int* err) {
 
 Status write_stdout(std::string_view bytes) {
   int err = 0;
-  if (!write_all(1, bytes, &err)) return Error{system_error_text(err)};
+  if (!write_all(1, bytes, &err)) return system_error(err);
   return {};
 }
 
 void write_stderr(std::string_view bytes) {
   int err = 0;
   write_all(2, bytes, &err);
+}
+
+bool write_stdout_text(std::string_view utf8) {
+  return write_stdout(utf8).ok();
 }
 
 }  // namespace nm::os

@@ -23,10 +23,14 @@ std::optional<std::string> get_env(const char* name) {
   return std::string(v);
 }
 
+PathListRules path_list_rules() {
+  return PathListRules::posix;
+}
+
 Result<fs::path> exe_path() {
   char buf[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n < 0) return Error{last_error_text()};
+  if (n < 0) return last_system_error();
   return fs::path(std::string(buf, static_cast<size_t>(n)));
 }
 
@@ -39,7 +43,7 @@ std::optional<fs::path> roaming_app_data() {
 
 Result<std::string> read_file(const fs::path& p) {
   const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Error{last_error_text()};
+  if (fd < 0) return last_system_error();
   std::string out;
   char buf[65536];
   for (;;) {
@@ -48,7 +52,7 @@ Result<std::string> read_file(const fs::path& p) {
       if (errno == EINTR) continue;
       const int err = errno;
       ::close(fd);
-      return Error{system_error_text(err)};
+      return system_error(err);
     }
     if (r == 0) break;
     out.append(buf, static_cast<size_t>(r));
@@ -62,9 +66,9 @@ static Status write_fd_all(int fd, std::string_view bytes) {
     const ssize_t w = ::write(fd, bytes.data(), bytes.size());
     if (w < 0) {
       if (errno == EINTR) continue;
-      return Error{last_error_text()};
+      return last_system_error();
     }
-    if (w == 0) return Error{system_error_text(EIO)};
+    if (w == 0) return system_error(EIO);
     bytes.remove_prefix(static_cast<size_t>(w));
   }
   return {};
@@ -72,7 +76,7 @@ static Status write_fd_all(int fd, std::string_view bytes) {
 
 static Status write_with_flags(const fs::path& p, std::string_view bytes, int flags) {
   const int fd = ::open(p.c_str(), flags | O_CLOEXEC, 0644);
-  if (fd < 0) return Error{last_error_text()};
+  if (fd < 0) return last_system_error();
   Status st = write_fd_all(fd, bytes);
   ::close(fd);
   return st;
@@ -98,8 +102,8 @@ bool remove_file(const fs::path& p) { return ::unlink(p.c_str()) == 0; }
 Status make_dirs(const fs::path& p) {
   std::error_code ec;
   fs::create_directories(p, ec);
-  if (ec) return Error{system_error_text(ec.value())};
-  if (!is_dir(p)) return Error{system_error_text(ENOTDIR)};
+  if (ec) return system_error(ec.value());
+  if (!is_dir(p)) return system_error(ENOTDIR);
   return {};
 }
 

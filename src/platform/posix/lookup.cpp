@@ -5,8 +5,6 @@
 
 #include <cerrno>
 
-#include "platform/console.hpp"
-
 namespace nm::os {
 
 std::optional<bool> process_exists(uint32_t pid) {
@@ -22,10 +20,6 @@ std::optional<bool> same_file(const std::filesystem::path& a, const std::filesys
   struct stat sb {};
   if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return std::nullopt;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-bool write_stdout_text(std::string_view utf8) {
-  return write_stdout(utf8).ok();
 }
 
 }  // namespace nm::os

@@ -62,20 +62,20 @@ void TcpStream::close() {
 
 Result<TcpStream> TcpStream::connect_loopback(uint16_t port, int timeout_ms) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return Error{last_error_text()};
+  if (fd < 0) return last_system_error();
   TcpStream s(fd);
   const sockaddr_in addr = loopback(port);
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-    if (errno != EINPROGRESS) return Error{last_error_text()};
+    if (errno != EINPROGRESS) return last_system_error();
     const int r = wait_for(fd, POLLOUT, timeout_ms);
-    if (r < 0) return Error{last_error_text()};
-    if (r == 0) return Error{"connection timed out"};
+    if (r < 0) return last_system_error();
+    if (r == 0) return Error{"connection timed out", ErrorKind::timed_out};
     int err = 0;
     socklen_t len = sizeof err;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return Error{last_error_text()};
-    if (err != 0) return Error{system_error_text(err)};
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return last_system_error();
+    if (err != 0) return system_error(err);
   }
-  if (!set_blocking(fd, true)) return Error{last_error_text()};
+  if (!set_blocking(fd, true)) return last_system_error();
   return s;
 }
 
@@ -94,7 +94,7 @@ Status TcpStream::send_all(std::string_view bytes) {
     const ssize_t w = ::send(static_cast<int>(handle_), bytes.data(), chunk, MSG_NOSIGNAL);
     if (w < 0) {
       if (errno == EINTR) continue;
-      return Error{last_error_text()};
+      return last_system_error();
     }
     bytes.remove_prefix(static_cast<size_t>(w));
   }
@@ -105,7 +105,12 @@ Result<size_t> TcpStream::recv(char* buf, size_t n) {
   for (;;) {
     const ssize_t r = ::recv(static_cast<int>(handle_), buf, n, 0);
     if (r >= 0) return static_cast<size_t>(r);
-    if (errno != EINTR) return Error{last_error_text()};
+    const int err = errno;
+    if (err == EINTR) continue;
+    Error e = system_error(err);
+    // A blocking socket says this only when its receive time-out ran out.
+    if (err == EAGAIN || err == EWOULDBLOCK) e.kind = ErrorKind::timed_out;
+    return e;
   }
 }
 
@@ -126,16 +131,15 @@ void TcpListener::close() {
 
 Result<TcpListener> TcpListener::bind_loopback(uint16_t port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return Error{last_error_text()};
+  if (fd < 0) return last_system_error();
   TcpListener l;
   l.handle_ = fd;
   sockaddr_in addr = loopback(port);
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
       ::listen(fd, SOMAXCONN) != 0)
-    return Error{last_error_text()};
+    return last_system_error();
   socklen_t len = sizeof addr;
-  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-    return Error{last_error_text()};
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return last_system_error();
   l.port_ = ntohs(addr.sin_port);
   return l;
 }
@@ -144,13 +148,13 @@ Result<std::optional<TcpStream>> TcpListener::accept(int timeout_ms) {
   const int fd = static_cast<int>(handle_);
   for (;;) {
     const int r = wait_for(fd, POLLIN, timeout_ms);
-    if (r < 0) return Error{last_error_text()};
+    if (r < 0) return last_system_error();
     if (r == 0) return std::optional<TcpStream>();
     const int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (c >= 0) return std::optional<TcpStream>(TcpStream(c));
     // A connection that was reset before it was taken: wait for the next.
     if (errno == EINTR || errno == ECONNABORTED || errno == EAGAIN) continue;
-    return Error{last_error_text()};
+    return last_system_error();
   }
 }
 

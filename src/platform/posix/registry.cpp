@@ -6,6 +6,10 @@ std::string_view hive_name(Hive hive) {
   return hive == Hive::current_user ? "HKCU" : "HKLM";
 }
 
+std::string_view registry_tool_file() {
+  return "reg";
+}
+
 bool registry_available() {
   return false;
 }

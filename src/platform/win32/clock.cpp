@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/handle.hpp"
+
 namespace nm::os {
 
 std::optional<UnixTime> system_time_now() {
@@ -27,19 +29,14 @@ void sleep_ms(unsigned ms) {
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
 #endif
-  HANDLE t = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
-                                    TIMER_ALL_ACCESS);
-  if (t) {
-    LARGE_INTEGER due;
-    due.QuadPart = -static_cast<LONGLONG>(ms) * 10000;
-    if (SetWaitableTimer(t, &due, 0, nullptr, nullptr, FALSE)) {
-      WaitForSingleObject(t, INFINITE);
-      CloseHandle(t);
-      return;
-    }
-    CloseHandle(t);
-  }
-  Sleep(ms);
+  const win::Handle t(CreateWaitableTimerExW(
+      nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS));
+  LARGE_INTEGER due;
+  due.QuadPart = -static_cast<LONGLONG>(ms) * 10000;
+  if (t && SetWaitableTimer(t.get(), &due, 0, nullptr, nullptr, FALSE))
+    WaitForSingleObject(t.get(), INFINITE);
+  else
+    Sleep(ms);
 }
 
 }  // namespace nm::os

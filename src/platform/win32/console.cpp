@@ -24,7 +24,7 @@ Result<size_t> read_stdin(char* buf, size_t n) {
   if (!ReadFile(h, buf, want, &got, nullptr)) {
     const DWORD err = GetLastError();
     if (err == ERROR_BROKEN_PIPE || err == ERROR_HANDLE_EOF) return size_t{0};
-    return Error{system_error_text(static_cast<int>(err))};
+    return system_error(static_cast<int>(err));
   }
   return static_cast<size_t>(got);
 }
@@ -41,10 +41,28 @@ static DWORD write_all(HANDLE h, std::string_view bytes) {
 
 Status write_stdout(std::string_view bytes) {
   if (const DWORD err = write_all(GetStdHandle(STD_OUTPUT_HANDLE), bytes))
-    return Error{system_error_text(static_cast<int>(err))};
+    return system_error(static_cast<int>(err));
   return {};
 }
 
 void write_stderr(std::string_view bytes) { write_all(GetStdHandle(STD_ERROR_HANDLE), bytes); }
+
+bool write_stdout_text(std::string_view utf8) {
+  HANDLE h = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (h == nullptr || h == INVALID_HANDLE_VALUE || !GetConsoleMode(h, &mode))
+    return write_stdout(utf8).ok();
+  std::wstring wide = win::to_wide(utf8);
+  std::wstring_view rest = wide;
+  while (!rest.empty()) {
+    DWORD done = 0;
+    DWORD chunk = rest.size() > 8192 ? 8192 : static_cast<DWORD>(rest.size());
+    // Never split a surrogate pair between two writes.
+    if (chunk < rest.size() && rest[chunk - 1] >= 0xD800 && rest[chunk - 1] <= 0xDBFF) --chunk;
+    if (!WriteConsoleW(h, rest.data(), chunk, &done, nullptr) || done == 0) return false;
+    rest.remove_prefix(done);
+  }
+  return true;
+}
 
 }  // namespace nm::os

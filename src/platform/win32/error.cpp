@@ -20,4 +20,29 @@ std::string system_error_text(int code) {
 
 int last_error() { return static_cast<int>(GetLastError()); }
 
+static ErrorKind kind_of(int code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+      return ErrorKind::not_found;
+    case WSAETIMEDOUT:
+    case ERROR_TIMEOUT:
+    case WAIT_TIMEOUT:
+      return ErrorKind::timed_out;
+    default:
+      return ErrorKind::other;
+  }
+}
+
+Error system_error(int code) {
+  return Error{system_error_text(code), kind_of(code)};
+}
+
+Error not_found_error() {
+  return system_error(ERROR_FILE_NOT_FOUND);
+}
+
 }  // namespace nm::os

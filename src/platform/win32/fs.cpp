@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/error.hpp"
+#include "platform/win32/handle.hpp"
 #include "platform/win32/wide.hpp"
 
 namespace nm::os {
@@ -32,11 +33,15 @@ std::optional<std::string> get_env(const char* name) {
   return win::from_wide_lossy(buf);
 }
 
+PathListRules path_list_rules() {
+  return PathListRules::windows;
+}
+
 Result<fs::path> exe_path() {
   std::vector<wchar_t> buf(MAX_PATH);
   for (;;) {
     const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
-    if (n == 0) return Error{last_error_text()};
+    if (n == 0) return last_system_error();
     if (n < buf.size()) return fs::path(std::wstring(buf.data(), n));
     buf.resize(buf.size() * 2);
   }
@@ -55,12 +60,8 @@ std::optional<fs::path> roaming_app_data() {
 }
 
 namespace {
-struct Handle {
-  HANDLE h;
-  ~Handle() {
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  }
-};
+
+using win::Handle;
 
 DWORD write_all(HANDLE h, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -75,14 +76,15 @@ DWORD write_all(HANDLE h, std::string_view bytes) {
 }  // namespace
 
 Result<std::string> read_file(const fs::path& p) {
-  Handle f{CreateFileW(p.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
-  if (f.h == INVALID_HANDLE_VALUE) return Error{last_error_text()};
+  Handle f(CreateFileW(p.c_str(), GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f) return last_system_error();
   std::string out;
   char buf[65536];
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(f.h, buf, sizeof buf, &got, nullptr)) return Error{last_error_text()};
+    if (!ReadFile(f.get(), buf, sizeof buf, &got, nullptr)) return last_system_error();
     if (got == 0) break;
     out.append(buf, got);
   }
@@ -90,10 +92,10 @@ Result<std::string> read_file(const fs::path& p) {
 }
 
 Status write_file(const fs::path& p, std::string_view bytes) {
-  Handle f{CreateFileW(p.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr)};
-  if (f.h == INVALID_HANDLE_VALUE) return Error{last_error_text()};
-  if (const DWORD err = write_all(f.h, bytes)) return Error{system_error_text(static_cast<int>(err))};
+  Handle f(CreateFileW(p.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f) return last_system_error();
+  if (const DWORD err = write_all(f.get(), bytes)) return system_error(static_cast<int>(err));
   return {};
 }
 
@@ -139,19 +141,19 @@ class AppendTurn {
 Status append_file(const fs::path& p, std::string_view bytes) {
   // Append-only access: every write lands at the current end of the file,
   // so lines of several processes never overwrite each other.
-  Handle f{CreateFileW(p.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+  Handle f(CreateFileW(p.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr)};
-  if (f.h == INVALID_HANDLE_VALUE) return Error{last_error_text()};
-  AppendTurn turn(f.h);
-  if (const DWORD err = write_all(f.h, bytes)) return Error{system_error_text(static_cast<int>(err))};
+                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f) return last_system_error();
+  AppendTurn turn(f.get());
+  if (const DWORD err = write_all(f.get(), bytes)) return system_error(static_cast<int>(err));
   return {};
 }
 
 bool create_empty_file(const fs::path& p) {
-  Handle f{CreateFileW(p.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr)};
-  return f.h != INVALID_HANDLE_VALUE;
+  Handle f(CreateFileW(p.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  return bool(f);
 }
 
 bool remove_file(const fs::path& p) { return DeleteFileW(p.c_str()) != 0; }
@@ -159,8 +161,8 @@ bool remove_file(const fs::path& p) { return DeleteFileW(p.c_str()) != 0; }
 Status make_dirs(const fs::path& p) {
   std::error_code ec;
   fs::create_directories(p, ec);
-  if (ec) return Error{system_error_text(ec.value())};
-  if (!is_dir(p)) return Error{system_error_text(ERROR_DIRECTORY)};
+  if (ec) return system_error(ec.value());
+  if (!is_dir(p)) return system_error(ERROR_DIRECTORY);
   return {};
 }
 
@@ -169,11 +171,11 @@ bool is_dir(const fs::path& p) {
   if (a == INVALID_FILE_ATTRIBUTES) return false;
   if (!(a & FILE_ATTRIBUTE_REPARSE_POINT)) return (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
   // Follow a link: open the target itself.
-  Handle f{CreateFileW(p.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
-  if (f.h == INVALID_HANDLE_VALUE) return false;
+  Handle f(CreateFileW(p.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!f) return false;
   BY_HANDLE_FILE_INFORMATION info;
-  return GetFileInformationByHandle(f.h, &info) &&
+  return GetFileInformationByHandle(f.get(), &info) &&
          (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 

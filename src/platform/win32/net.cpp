@@ -24,8 +24,8 @@ bool winsock_started() {
   return started;
 }
 
-std::string wsa_error_text() {
-  return system_error_text(WSAGetLastError());
+Error wsa_error() {
+  return system_error(WSAGetLastError());
 }
 
 SOCKET as_socket(intptr_t h) {
@@ -41,7 +41,7 @@ sockaddr_in loopback(uint16_t port) {
 }
 
 Result<SOCKET> new_socket() {
-  if (!winsock_started()) return Error{wsa_error_text()};
+  if (!winsock_started()) return wsa_error();
   SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                         WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
   if (s == INVALID_SOCKET && WSAGetLastError() == WSAEINVAL) {
@@ -50,7 +50,7 @@ Result<SOCKET> new_socket() {
     if (s != INVALID_SOCKET)
       SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
   }
-  if (s == INVALID_SOCKET) return Error{wsa_error_text()};
+  if (s == INVALID_SOCKET) return wsa_error();
   return s;
 }
 
@@ -84,13 +84,13 @@ void TcpStream::close() {
 
 Result<TcpStream> TcpStream::connect_loopback(uint16_t port, int timeout_ms) {
   auto made = new_socket();
-  if (!made) return Error{made.error()};
+  if (!made) return made.failure();
   const SOCKET s = *made;
   TcpStream stream(static_cast<intptr_t>(s));
-  if (!set_blocking(s, false)) return Error{wsa_error_text()};
+  if (!set_blocking(s, false)) return wsa_error();
   const sockaddr_in addr = loopback(port);
   if (connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-    if (WSAGetLastError() != WSAEWOULDBLOCK) return Error{wsa_error_text()};
+    if (WSAGetLastError() != WSAEWOULDBLOCK) return wsa_error();
     // A refused connection shows in the exception set, not the write set.
     fd_set writable, failed;
     FD_ZERO(&writable);
@@ -99,15 +99,15 @@ Result<TcpStream> TcpStream::connect_loopback(uint16_t port, int timeout_ms) {
     FD_SET(s, &failed);
     timeval tv = to_timeval(timeout_ms);
     const int r = select(0, nullptr, &writable, &failed, &tv);
-    if (r == SOCKET_ERROR) return Error{wsa_error_text()};
-    if (r == 0) return Error{"connection timed out"};
+    if (r == SOCKET_ERROR) return wsa_error();
+    if (r == 0) return Error{"connection timed out", ErrorKind::timed_out};
     int err = 0;
     int len = sizeof err;
     if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len) != 0)
-      return Error{wsa_error_text()};
-    if (err != 0) return Error{system_error_text(err)};
+      return wsa_error();
+    if (err != 0) return system_error(err);
   }
-  if (!set_blocking(s, true)) return Error{wsa_error_text()};
+  if (!set_blocking(s, true)) return wsa_error();
   return stream;
 }
 
@@ -124,7 +124,7 @@ Status TcpStream::send_all(std::string_view bytes) {
     const int w = send(as_socket(handle_), bytes.data(), chunk, 0);
     if (w == SOCKET_ERROR) {
       if (WSAGetLastError() == WSAEINTR) continue;
-      return Error{wsa_error_text()};
+      return wsa_error();
     }
     bytes.remove_prefix(static_cast<size_t>(w));
   }
@@ -136,7 +136,7 @@ Result<size_t> TcpStream::recv(char* buf, size_t n) {
   for (;;) {
     const int r = ::recv(as_socket(handle_), buf, len, 0);
     if (r != SOCKET_ERROR) return static_cast<size_t>(r);
-    if (WSAGetLastError() != WSAEINTR) return Error{wsa_error_text()};
+    if (WSAGetLastError() != WSAEINTR) return wsa_error();
   }
 }
 
@@ -157,16 +157,15 @@ void TcpListener::close() {
 
 Result<TcpListener> TcpListener::bind_loopback(uint16_t port) {
   auto made = new_socket();
-  if (!made) return Error{made.error()};
+  if (!made) return made.failure();
   TcpListener l;
   l.handle_ = static_cast<intptr_t>(*made);
   sockaddr_in addr = loopback(port);
   if (bind(*made, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
       listen(*made, SOMAXCONN) != 0)
-    return Error{wsa_error_text()};
+    return wsa_error();
   int len = sizeof addr;
-  if (getsockname(*made, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-    return Error{wsa_error_text()};
+  if (getsockname(*made, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return wsa_error();
   l.port_ = ntohs(addr.sin_port);
   return l;
 }
@@ -179,14 +178,14 @@ Result<std::optional<TcpStream>> TcpListener::accept(int timeout_ms) {
     FD_SET(s, &readable);
     timeval tv = to_timeval(timeout_ms);
     const int r = select(0, &readable, nullptr, nullptr, &tv);
-    if (r == SOCKET_ERROR) return Error{wsa_error_text()};
+    if (r == SOCKET_ERROR) return wsa_error();
     if (r == 0) return std::optional<TcpStream>();
     // The accepted socket takes the listener's properties: not inherited.
     const SOCKET c = ::accept(s, nullptr, nullptr);
     if (c != INVALID_SOCKET) return std::optional<TcpStream>(TcpStream(static_cast<intptr_t>(c)));
     const int err = WSAGetLastError();
     if (err == WSAEINTR || err == WSAECONNRESET || err == WSAEWOULDBLOCK) continue;
-    return Error{system_error_text(err)};
+    return system_error(err);
   }
 }
 

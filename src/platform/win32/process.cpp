@@ -2,10 +2,9 @@
 
 #include <windows.h>
 
-#include "base/cmdline.hpp"
 #include "platform/error.hpp"
 #include "platform/fs.hpp"
-#include "platform/win32/wide.hpp"
+#include "platform/win32/spawn.hpp"
 
 namespace nm::os {
 
@@ -43,90 +42,47 @@ ProcessState Process::state() {
 
 namespace {
 
-// Handles that exist for the time of one CreateProcessW call.
-struct OwnedHandles {
-  std::vector<HANDLE> list;
-  ~OwnedHandles() {
-    for (HANDLE h : list) CloseHandle(h);
+DWORD creation_flags(StartMode mode) {
+  constexpr DWORD detached = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP;
+  switch (mode) {
+    case StartMode::detached_from_job:
+      return detached | CREATE_BREAKAWAY_FROM_JOB;
+    case StartMode::detached:
+      return detached;
+    case StartMode::attached:
+      break;
   }
-};
-
-// Inheritable copies of the standard handles, for a child that shares them.
-void inherit_standard_handles(STARTUPINFOW& si, OwnedHandles& owned) {
-  HANDLE* slots[] = {&si.hStdInput, &si.hStdOutput, &si.hStdError};
-  const DWORD ids[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
-  for (int i = 0; i < 3; ++i) {
-    const HANDLE h = GetStdHandle(ids[i]);
-    HANDLE dup = nullptr;
-    if (h && h != INVALID_HANDLE_VALUE &&
-        DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &dup, 0, TRUE,
-                        DUPLICATE_SAME_ACCESS)) {
-      owned.list.push_back(dup);
-      *slots[i] = dup;
-    } else {
-      *slots[i] = h;
-    }
-  }
+  return 0;
 }
 
-Result<Process> create(const fs::path& program, const std::vector<std::string>& args, DWORD flags,
-                       bool null_stdio) {
-  STARTUPINFOEXW si{};
-  si.StartupInfo.cb = sizeof si;
-  si.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-  OwnedHandles owned;
-  if (null_stdio) {
-    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    const HANDLE nul =
-        CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
-                    OPEN_EXISTING, 0, nullptr);
-    if (nul == INVALID_HANDLE_VALUE) return Error{last_error_text()};
-    owned.list.push_back(nul);
-    si.StartupInfo.hStdInput = si.StartupInfo.hStdOutput = si.StartupInfo.hStdError = nul;
-  } else {
-    inherit_standard_handles(si.StartupInfo, owned);
-  }
-
-  // Only the handles meant for the child are inherited: an inheritable pipe
-  // of the browser must not stay open in a program that outlives the host.
-  std::vector<char> attr_buf;
-  SIZE_T attr_size = 0;
-  InitializeProcThreadAttributeList(nullptr, 1, 0, &attr_size);
-  attr_buf.resize(attr_size);
-  auto* attrs = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attr_buf.data());
-  bool have_attrs = false;
-  if (!owned.list.empty() && attr_size &&
-      InitializeProcThreadAttributeList(attrs, 1, 0, &attr_size)) {
-    have_attrs = true;
-    if (UpdateProcThreadAttribute(attrs, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, owned.list.data(),
-                                  owned.list.size() * sizeof(HANDLE), nullptr, nullptr)) {
-      si.lpAttributeList = attrs;
-      flags |= EXTENDED_STARTUPINFO_PRESENT;
-    }
-  }
-
-  const std::wstring app = program.native();
-  std::wstring cmd = win::to_wide(join_command_line(path_display(program), args));
-  PROCESS_INFORMATION pi{};
-  const BOOL ok =
-      CreateProcessW(app.c_str(), cmd.data(), nullptr, nullptr, owned.list.empty() ? FALSE : TRUE,
-                     flags, nullptr, nullptr, &si.StartupInfo, &pi);
-  const DWORD err = GetLastError();
-  if (have_attrs) DeleteProcThreadAttributeList(attrs);
-  if (!ok) return Error{system_error_text(static_cast<int>(err))};
-  CloseHandle(pi.hThread);
-  return Process(reinterpret_cast<intptr_t>(pi.hProcess), pi.dwProcessId);
+Process adopt(win::Started started) {
+  return Process(reinterpret_cast<intptr_t>(started.process.release()), started.pid);
 }
 
 }  // namespace
 
-Result<Process> start_detached(const fs::path& program, const std::vector<std::string>& args,
-                               uint32_t flags) {
-  return create(program, args, flags, true);
+Result<Process> start_program(const fs::path& program, const std::vector<std::string>& args,
+                              StartMode mode) {
+  win::ChildStdio stdio;
+  win::Handle nul;
+  if (mode == StartMode::attached) {
+    stdio = {GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE),
+             GetStdHandle(STD_ERROR_HANDLE)};
+  } else {
+    auto opened = win::open_null_device();
+    if (!opened) return opened.failure();
+    nul = std::move(opened).value();
+    stdio = {nul.get(), nul.get(), nul.get()};
+  }
+  auto started = win::start_process(program, args, stdio, creation_flags(mode));
+  if (!started) return started.failure();
+  return adopt(std::move(started).value());
 }
 
-Result<Process> start_plain(const fs::path& program, const std::vector<std::string>& args) {
-  return create(program, args, 0, false);
+// Safari runs on macOS only; here the start fails as it would on any system
+// without that program.
+Result<Process> open_app_bundle(const fs::path& bundle) {
+  return start_program("/usr/bin/open", {"-g", path_display(bundle)}, StartMode::attached);
 }
 
 void allow_set_foreground(uint32_t pid) {
@@ -136,6 +92,5 @@ void allow_set_foreground(uint32_t pid) {
 uint32_t current_pid() {
   return GetCurrentProcessId();
 }
-
 
 }  // namespace nm::os

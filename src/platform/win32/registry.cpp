@@ -13,6 +13,10 @@ std::string_view hive_name(Hive hive) {
   return hive == Hive::current_user ? "HKCU" : "HKLM";
 }
 
+std::string_view registry_tool_file() {
+  return "reg.exe";
+}
+
 bool registry_available() {
   return true;
 }
@@ -34,7 +38,7 @@ Result<RegistryDefault> read_default_value(Hive hive, RegistryView view, std::st
   Key key;
   LSTATUS rc = RegOpenKeyExW(root, win::to_wide(subkey).c_str(), 0, flags, &key.h);
   if (rc == ERROR_FILE_NOT_FOUND) return out;
-  if (rc != ERROR_SUCCESS) return Error{system_error_text(static_cast<int>(rc))};
+  if (rc != ERROR_SUCCESS) return system_error(static_cast<int>(rc));
 
   // The value may change between asking for its size and reading it.
   std::vector<BYTE> data;
@@ -51,7 +55,7 @@ Result<RegistryDefault> read_default_value(Hive hive, RegistryView view, std::st
       data.resize(size + sizeof(wchar_t));
       continue;
     }
-    if (rc != ERROR_SUCCESS) return Error{system_error_text(static_cast<int>(rc))};
+    if (rc != ERROR_SUCCESS) return system_error(static_cast<int>(rc));
     data.resize(size);
     break;
   }

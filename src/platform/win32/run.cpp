@@ -1,33 +1,25 @@
 // Running a program with its output captured (the registry tool).
 #include <windows.h>
 
-#include "base/cmdline.hpp"
 #include "platform/error.hpp"
-#include "platform/fs.hpp"
 #include "platform/process.hpp"
-#include "platform/win32/wide.hpp"
+#include "platform/win32/handle.hpp"
+#include "platform/win32/spawn.hpp"
 
 namespace nm::os {
 
 namespace {
 
-struct Handle {
-  HANDLE h = nullptr;
-  Handle() = default;
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() { reset(); }
-  void reset() {
-    if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    h = nullptr;
-  }
+struct Pipe {
+  win::Handle read, write;
 };
 
-// A pipe whose write end the child inherits and whose read end it does not.
-bool open_pipe(Handle& read, Handle& write) {
-  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  if (!CreatePipe(&read.h, &write.h, &sa, 0)) return false;
-  return SetHandleInformation(read.h, HANDLE_FLAG_INHERIT, 0) != 0;
+// Neither end is inheritable: the child gets its copy of the write end
+// through the start, and no other program ever holds one.
+Result<Pipe> open_pipe() {
+  HANDLE r = nullptr, w = nullptr;
+  if (!CreatePipe(&r, &w, nullptr, 0)) return last_system_error();
+  return Pipe{win::Handle(r), win::Handle(w)};
 }
 
 struct Reader {
@@ -52,6 +44,28 @@ DWORD WINAPI read_to_end(void* arg) {
   }
 }
 
+// Reads both pipes to their ends. Standard error is read on a second thread
+// so that neither pipe can fill up and stall the child while the other one
+// is read. The error code of the first failure, or 0.
+DWORD drain(Pipe& out_pipe, Pipe& err_pipe, std::string& out, std::string& err) {
+  Reader o, e;
+  o.pipe = out_pipe.read.get();
+  e.pipe = err_pipe.read.get();
+  win::Handle err_thread(CreateThread(nullptr, 0, read_to_end, &e, 0, nullptr));
+  DWORD start_error = 0;
+  if (!err_thread) {
+    start_error = GetLastError();
+    err_pipe.read.reset();  // the child sees a broken pipe instead of blocking
+  }
+  read_to_end(&o);
+  if (err_thread) WaitForSingleObject(err_thread.get(), INFINITE);
+  out = std::move(o.data);
+  err = std::move(e.data);
+  for (const DWORD code : {start_error, o.error, e.error})
+    if (code) return code;
+  return 0;
+}
+
 std::optional<fs::path> folder_from(UINT (*get)(LPWSTR, UINT)) {
   std::wstring buf(MAX_PATH, L'\0');
   for (;;) {
@@ -68,56 +82,30 @@ std::optional<fs::path> folder_from(UINT (*get)(LPWSTR, UINT)) {
 }  // namespace
 
 Result<Captured> run_captured(const fs::path& program, const std::vector<std::string>& args) {
-  Handle out_read, out_write, err_read, err_write, in;
-  if (!open_pipe(out_read, out_write) || !open_pipe(err_read, err_write))
-    return Error{last_error_text()};
-  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  in.h = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (in.h == INVALID_HANDLE_VALUE) return Error{last_error_text()};
+  auto out = open_pipe();
+  if (!out) return out.failure();
+  auto err = open_pipe();
+  if (!err) return err.failure();
+  auto in = win::open_null_device();
+  if (!in) return in.failure();
 
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = in.h;
-  si.hStdOutput = out_write.h;
-  si.hStdError = err_write.h;
-  // The application name is given, so no search happens here; the command
-  // line only carries the arguments in the form the child splits.
-  std::wstring line = win::to_wide(join_command_line(path_display(program), args));
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                      nullptr, nullptr, &si, &pi))
-    return Error{last_error_text()};
-  Handle process, thread;
-  process.h = pi.hProcess;
-  thread.h = pi.hThread;
+  auto started = win::start_process(program, args, {in->get(), out->write.get(), err->write.get()},
+                                    CREATE_NO_WINDOW);
+  if (!started) return started.failure();
   // Only the child keeps the write ends, so the reads end when it does.
-  out_write.reset();
-  err_write.reset();
-  in.reset();
+  out->write.reset();
+  err->write.reset();
+  in->reset();
 
-  // Standard error is read on a second thread so that neither pipe can fill
-  // up and stall the child while the other one is read.
-  Reader out, err;
-  out.pipe = out_read.h;
-  err.pipe = err_read.h;
-  Handle err_thread;
-  err_thread.h = CreateThread(nullptr, 0, read_to_end, &err, 0, nullptr);
-  DWORD start_error = 0;
-  if (!err_thread.h) {
-    start_error = GetLastError();
-    err_read.reset();  // the child sees a broken pipe instead of blocking
-  }
-  read_to_end(&out);
-  if (err_thread.h) WaitForSingleObject(err_thread.h, INFINITE);
-
-  if (WaitForSingleObject(process.h, INFINITE) == WAIT_FAILED) return Error{last_error_text()};
-  for (const DWORD e : {start_error, out.error, err.error})
-    if (e) return Error{system_error_text(static_cast<int>(e))};
+  Captured c;
+  const DWORD read_error = drain(*out, *err, c.out, c.err);
+  const HANDLE process = started->process.get();
+  if (WaitForSingleObject(process, INFINITE) == WAIT_FAILED) return last_system_error();
+  if (read_error) return system_error(static_cast<int>(read_error));
   DWORD code = 0;
-  if (!GetExitCodeProcess(process.h, &code)) return Error{last_error_text()};
-  return Captured{static_cast<int>(code), std::move(out.data), std::move(err.data)};
+  if (!GetExitCodeProcess(process, &code)) return last_system_error();
+  c.exit_code = static_cast<int>(code);
+  return c;
 }
 
 std::optional<fs::path> system_folder() {

@@ -1,8 +1,11 @@
+// The platform layer where its own behaviour matters: captured runs and the
+// kinds of errors that callers act on.
 #include <gtest/gtest.h>
 
 #include "platform/error.hpp"
 #include "platform/fs.hpp"
 #include "platform/process.hpp"
+#include "temp_folder.hpp"
 
 namespace nm::os {
 namespace {
@@ -64,10 +67,28 @@ TEST(RunCaptured, ArgumentsArriveWhole) {
 #endif
 }
 
-TEST(RunCaptured, MissingProgramGivesTheSystemText) {
-  const auto r = run_captured(fs::temp_directory_path() / "nm-no-such-program.exe", {});
-  ASSERT_FALSE(r);
-  EXPECT_EQ(r.error(), system_error_text(2));
+TEST(SystemErrors, NotFoundIsTheKindCallersTellApart) {
+  TempFolder tmp;
+  ASSERT_TRUE(write_file(tmp / "file", "x"));
+  const struct {
+    fs::path path;
+    ErrorKind want;
+  } reads[] = {
+      {tmp / "missing", ErrorKind::not_found},
+      {tmp / "missing" / "file", ErrorKind::not_found},
+      {tmp / "file" / "below", ErrorKind::not_found},
+      {tmp.path(), ErrorKind::other},  // there, but a folder
+  };
+  for (const auto& c : reads) {
+    const auto r = read_file(c.path);
+    ASSERT_FALSE(r) << c.path;
+    EXPECT_EQ(r.error_kind(), c.want) << c.path << ": " << r.error();
+  }
+  const auto run = run_captured(tmp / "no-such-program.exe", {});
+  ASSERT_FALSE(run);
+  EXPECT_EQ(run.error_kind(), ErrorKind::not_found);
+  EXPECT_EQ(run.error(), not_found_error().text);
+  EXPECT_EQ(not_found_error().kind, ErrorKind::not_found);
 }
 
 }  // namespace

@@ -1,0 +1,41 @@
+#pragma once
+// The one owner of a Win32 kernel handle.
+#include <windows.h>
+
+#include <utility>
+
+namespace nm::os::win {
+
+// Closes its handle when destroyed; moves, never copies, so that no handle
+// is closed twice. Both null and INVALID_HANDLE_VALUE (what failed calls
+// give) count as no handle.
+class Handle {
+ public:
+  Handle() = default;
+  explicit Handle(HANDLE h) : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
+  Handle(Handle&& o) noexcept : h_(std::exchange(o.h_, nullptr)) {}
+  Handle& operator=(Handle&& o) noexcept {
+    if (this != &o) {
+      reset();
+      h_ = std::exchange(o.h_, nullptr);
+    }
+    return *this;
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() { reset(); }
+
+  HANDLE get() const { return h_; }
+  explicit operator bool() const { return h_ != nullptr; }
+  // Gives the handle up without closing it.
+  HANDLE release() { return std::exchange(h_, nullptr); }
+  void reset() {
+    if (h_) CloseHandle(h_);
+    h_ = nullptr;
+  }
+
+ private:
+  HANDLE h_ = nullptr;
+};
+
+}  // namespace nm::os::win

@@ -1,0 +1,27 @@
+#pragma once
+// Changing this process's environment for one test: the programs it starts
+// inherit the change, and the old value comes back when the test ends.
+#include <optional>
+#include <string>
+
+namespace nm::test {
+
+// Sets (or, given none, removes) a variable; false when the system refuses.
+bool set_env(const char* name, const std::optional<std::string>& value);
+
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::optional<std::string>& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+  // Whether the value could be set.
+  bool ok() const { return ok_; }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+  bool ok_;
+};
+
+}  // namespace nm::test
