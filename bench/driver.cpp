@@ -130,55 +130,49 @@ double per_message_us(const std::string& host, const std::string& body, int coun
   return r.seconds * 1e6 / count;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc < 6) {
-    std::fprintf(stderr, "usage: driver <host> <echo_host> <rss_probe> <standin|-> <nmhost.exe|->\n");
-    return 2;
-  }
-  const std::string host = argv[1], echo = argv[2], standin = argv[4], exe = argv[5];
-  g_probe = argv[3];
-  const fs::path data = fs::temp_directory_path() / ("nmhost-bench-" + std::to_string(getpid()));
-  fs::create_directories(data);
-  std::ofstream(data / "downloads.json") << kSettings;
-  setenv("QTM_DATA_DIR", data.c_str(), 1);
-
-  // Startup: one hello, answered, ended; against the frame-echo floor.
+// Startup: one hello, answered, ended; against the frame-echo floor.
+void bench_startup(const std::string& host, const std::string& echo) {
   const std::string hello = frame(message(R"("hello":true)"));
   const int runs = 200;
-  const double host_start = best_of(runs, [&] { return run_input({host, kOrigin}, hello).seconds; });
+  const double host_start = best_of(runs, [&] {
+    return run_input({host, kOrigin}, hello).seconds;
+  });
   const double echo_start = best_of(runs, [&] { return run_input({echo}, hello).seconds; });
   std::printf("startup host: %.0f us\n", host_start * 1e6);
   std::printf("startup echo floor: %.0f us\n", echo_start * 1e6);
   std::printf("startup ratio: %.2f (target at most 1.5)\n", host_start / echo_start);
+}
 
-  // Steady state: many hellos through one process.
+// Steady state: many messages through one process.
+void bench_steady_state(const std::string& host) {
   std::printf("steady state hello: %.1f us/message (target at most 30)\n",
               per_message_us(host, message(R"("hello":true)"), 10000));
   std::printf("download left to the browser (file type): %.1f us/message\n",
               per_message_us(host, message(R"("url":"https://cdn.example.com/page.html")"), 5000));
+}
 
-  if (standin != "-") {
-    // The stand-in application answers "ok" to every request.
-    const auto pid_file = data / "standin.pid";
-    pid_t app;
-    std::vector<std::string> sargs = {standin, "--token", "bench", data.string()};
-    std::vector<char*> sargv;
-    for (auto& a : sargs) sargv.push_back(a.data());
-    sargv.push_back(nullptr);
-    posix_spawn(&app, sargv[0], nullptr, nullptr, sargv.data(), environ);
-    for (int i = 0; i < 100 && !fs::exists(data / "ipc.json"); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    std::printf("download delivered to the application: %.1f us/message\n",
-                per_message_us(host,
-                               message(R"("url":"https://cdn.example.com/setup.exe","size":1048576)"),
-                               1000));
-    kill(app, SIGTERM);
-    waitpid(app, nullptr, 0);
-  }
+// Downloads handed to the stand-in application, which answers "ok" to every
+// request.
+void bench_delivery(const std::string& host, const std::string& standin, const fs::path& data) {
+  pid_t app;
+  std::vector<std::string> sargs = {standin, "--token", "bench", data.string()};
+  std::vector<char*> sargv;
+  for (auto& a : sargs) sargv.push_back(a.data());
+  sargv.push_back(nullptr);
+  posix_spawn(&app, sargv[0], nullptr, nullptr, sargv.data(), environ);
+  for (int i = 0; i < 100 && !fs::exists(data / "ipc.json"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::printf(
+      "download delivered to the application: %.1f us/message\n",
+      per_message_us(host, message(R"("url":"https://cdn.example.com/setup.exe","size":1048576)"),
+                     1000));
+  kill(app, SIGTERM);
+  waitpid(app, nullptr, 0);
+}
 
-  // Parsing a 1 MiB message, and the memory it takes.
+// Parsing a 1 MiB message and draining a 4 GiB frame, and the memory each
+// takes: the drained body never sits in memory.
+void bench_memory(const std::string& host, const fs::path& data) {
   std::string links = R"({"links":[)";
   for (int i = 0; links.size() < 1048576 - 100; ++i) {
     if (i) links += ',';
@@ -190,7 +184,6 @@ int main(int argc, char** argv) {
   std::printf("peak memory with a 1 MiB message: %.1f MiB (target at most 8)\n",
               probe_kb(report) / 1024.0);
 
-  // Draining a 4 GiB frame: the body never sits in memory.
   const Run drain = run({g_probe, report.string(), host, kOrigin}, [](int fd) {
     write_all(fd, std::string("\xff\xff\xff\xff", 4));
     const std::string chunk(1 << 20, 'x');
@@ -200,7 +193,27 @@ int main(int argc, char** argv) {
   std::printf("peak memory draining a 4 GiB frame: %.1f MiB (target at most 8)\n",
               probe_kb(report) / 1024.0);
   std::printf("draining speed: %.0f MB/s\n", 4294967295.0 / 1e6 / drain.seconds);
+}
 
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 6) {
+    std::fprintf(stderr,
+                 "usage: driver <host> <echo_host> <rss_probe> <standin|-> <nmhost.exe|->\n");
+    return 2;
+  }
+  const std::string host = argv[1], echo = argv[2], standin = argv[4], exe = argv[5];
+  g_probe = argv[3];
+  const fs::path data = fs::temp_directory_path() / ("nmhost-bench-" + std::to_string(getpid()));
+  fs::create_directories(data);
+  std::ofstream(data / "downloads.json") << kSettings;
+  setenv("QTM_DATA_DIR", data.c_str(), 1);
+
+  bench_startup(host, echo);
+  bench_steady_state(host);
+  if (standin != "-") bench_delivery(host, standin, data);
+  bench_memory(host, data);
   if (exe != "-") {
     struct stat st;
     if (stat(exe.c_str(), &st) == 0)

@@ -5,6 +5,7 @@
 #include "doctor/doctor.hpp"
 #include "ipc/capture/patterns.hpp"
 #include "ipc/endpoint.hpp"
+#include "ipc/send.hpp"
 #include "platform/fs.hpp"
 #include "platform/lookup.hpp"
 #include "platform/net.hpp"
@@ -115,13 +116,61 @@ void check_settings(const fs::path& data_dir, Report& r) {
 AppProbe system_probe() {
   AppProbe p;
   p.connect = [](uint16_t port) -> Status {
-    auto stream = os::TcpStream::connect_loopback(port, kConnectTimeoutMs);
+    auto stream = os::TcpStream::connect_loopback(port, ipc::kConnectTimeoutMs);
     if (!stream) return Error{stream.error()};
     return {};
   };
   p.process_exists = [](uint32_t pid) { return os::process_exists(pid); };
   return p;
 }
+
+namespace {
+
+// Whether something listens on the endpoint's port, and what that means
+// with the process's state beside it.
+void check_app_port(const std::string& where, uint32_t pid, const Status& connected,
+                    std::optional<bool> runs, Report& r) {
+  if (connected) {
+    r.add(Verdict::ok, "application port",
+          "something listens on " + where + " (it was not sent a request)");
+  } else if (runs == true) {
+    r.add(Verdict::problem, "application port",
+          "nothing answers on " + where + " (" + connected.error() + ") although process " +
+              std::to_string(pid) +
+              " runs: the application may be stuck, or something blocks connections on this "
+              "computer's loopback address");
+  } else {
+    r.add(Verdict::warning, "application port",
+          "nothing listens on " + where + " (" + connected.error() +
+              "): ipc.json is stale, left by an application that is no longer running. The host "
+              "starts the application when it has something to hand over");
+  }
+}
+
+// Whether the endpoint's process runs, and what that means with the port's
+// state beside it.
+void check_app_process(const std::string& where, uint32_t pid, bool connected,
+                       std::optional<bool> runs, Report& r) {
+  if (!pid) {
+    r.add(Verdict::ok, "application process",
+          "ipc.json names no process, so the host cannot let the application bring its window to "
+          "the front");
+  } else if (runs == true) {
+    r.add(Verdict::ok, "application process", "process " + std::to_string(pid) + " is running");
+  } else if (runs == false) {
+    r.add(connected ? Verdict::problem : Verdict::warning, "application process",
+          "process " + std::to_string(pid) + " is not running" +
+              (connected ? std::string(", yet something listens on " + where +
+                                       ": another program may hold the port, and it would refuse "
+                                       "the host's requests")
+                         : std::string()));
+  } else {
+    r.add(Verdict::warning, "application process",
+          "the system does not say whether process " + std::to_string(pid) + " runs");
+  }
+}
+
+}  // namespace
 
 void check_endpoint(const fs::path& data_dir, const AppProbe& probe, Report& r) {
   const std::string name = ipc::kEndpointFile;
@@ -158,39 +207,8 @@ void check_endpoint(const fs::path& data_dir, const AppProbe& probe, Report& r) 
   std::optional<bool> runs;
   if (pid) runs = probe.process_exists(pid);
   const std::string where = "127.0.0.1:" + std::to_string(port);
-  if (connected) {
-    r.add(Verdict::ok, "application port",
-          "something listens on " + where + " (it was not sent a request)");
-  } else if (runs == true) {
-    r.add(Verdict::problem, "application port",
-          "nothing answers on " + where + " (" + connected.error() + ") although process " +
-              std::to_string(pid) +
-              " runs: the application may be stuck, or something blocks connections on this "
-              "computer's loopback address");
-  } else {
-    r.add(Verdict::warning, "application port",
-          "nothing listens on " + where + " (" + connected.error() +
-              "): ipc.json is stale, left by an application that is no longer running. The host "
-              "starts the application when it has something to hand over");
-  }
-
-  if (!pid) {
-    r.add(Verdict::ok, "application process",
-          "ipc.json names no process, so the host cannot let the application bring its window to "
-          "the front");
-  } else if (runs == true) {
-    r.add(Verdict::ok, "application process", "process " + std::to_string(pid) + " is running");
-  } else if (runs == false) {
-    r.add(connected ? Verdict::problem : Verdict::warning, "application process",
-          "process " + std::to_string(pid) + " is not running" +
-              (connected ? std::string(", yet something listens on " + where +
-                                       ": another program may hold the port, and it would refuse "
-                                       "the host's requests")
-                         : std::string()));
-  } else {
-    r.add(Verdict::warning, "application process",
-          "the system does not say whether process " + std::to_string(pid) + " runs");
-  }
+  check_app_port(where, pid, connected, runs, r);
+  check_app_process(where, pid, connected.ok(), runs, r);
 }
 
 }  // namespace nm::doctor

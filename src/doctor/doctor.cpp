@@ -4,6 +4,7 @@
 
 #include "base/text.hpp"
 #include "ipc/data_dir.hpp"
+#include "nmhost/log.hpp"
 #include "platform/fs.hpp"
 
 namespace nm::doctor {
@@ -63,24 +64,17 @@ void check_host_program(const std::optional<fs::path>& host, Report& r) {
 DataDirLocation locate_data_dir(const std::optional<std::string>& variable,
                                 const std::optional<fs::path>& exe,
                                 const std::optional<fs::path>& roaming) {
+  const ipc::DataDirChoice choice = ipc::choose_data_dir(
+      variable, [&] { return exe; }, [&] { return roaming; });
   DataDirLocation where;
-  if (variable) {
-    where.source = DataDirSource::variable;
-    where.dir = os::path_from_utf8(*variable);
-    return where;
+  where.source = choice.source;
+  where.dir = choice.dir;
+  where.legacy = choice.legacy;
+  where.legacy_pending = ipc::pending_legacy(choice).has_value();
+  if (choice.source != DataDirSource::variable && choice.source != DataDirSource::portable) {
+    const auto beside = ipc::portable_candidate(exe);
+    if (beside && os::is_dir(*beside)) where.unwritable_portable = beside;
   }
-  if (auto portable = ipc::portable_data_dir_for(exe)) {
-    where.source = DataDirSource::portable;
-    where.dir = std::move(portable);
-    return where;
-  }
-  if (exe && exe->has_parent_path() && os::is_dir(exe->parent_path() / "data"))
-    where.unwritable_portable = exe->parent_path() / "data";
-  if (!roaming) return where;
-  where.source = DataDirSource::roaming;
-  where.dir = *roaming / ipc::kProductFolder;
-  where.legacy = *roaming / ipc::kLegacyFolder;
-  where.legacy_pending = !os::metadata_readable(*where.dir) && os::is_dir(*where.legacy);
   return where;
 }
 
@@ -100,6 +94,55 @@ static std::string_view source_word(DataDirSource s) {
       break;
   }
   return "";
+}
+
+// Why the rule chose the folder, in words.
+static std::string_view why_chosen(DataDirSource s) {
+  switch (s) {
+    case DataDirSource::variable:
+      return "named by the environment variable QTM_DATA_DIR";
+    case DataDirSource::portable:
+      return "the portable data folder beside the program";
+    case DataDirSource::roaming:
+      return "in the roaming application data folder";
+    case DataDirSource::none:
+      break;
+  }
+  return "";
+}
+
+static void check_pending_move(const DataDirLocation& where, const std::string& why,
+                               std::vector<std::string> details, Report& r) {
+  const fs::path& dir = *where.dir;
+  r.add(Verdict::ok, "data directory",
+        shown(dir) + " (" + why +
+            "); it does not exist yet and is made by moving the older folder named below",
+        std::move(details));
+  r.add(Verdict::warning, "legacy folder",
+        shown(*where.legacy) + " from an older version is still waiting to be moved to " +
+            shown(dir) +
+            "; the host moves it when the browser next sends it a message. The files below are "
+            "read from it");
+}
+
+// Whether the chosen folder is there and is a folder.
+static void check_folder(const fs::path& dir, const std::string& why,
+                         std::vector<std::string> details, Report& r) {
+  const std::string name = "data directory";
+  if (os::is_dir(dir)) {
+    r.add(Verdict::ok, name, shown(dir) + " (" + why + ")", std::move(details));
+  } else if (os::metadata_readable(dir)) {
+    r.add(Verdict::problem, name,
+          shown(dir) + " (" + why +
+              ") is not a folder: the host can neither read its files there nor keep its own",
+          std::move(details));
+  } else {
+    r.add(Verdict::warning, name,
+          shown(dir) + " (" + why +
+              ") does not exist yet: the application creates it when it first runs; until then "
+              "every capture option is at its default",
+          std::move(details));
+  }
 }
 
 void check_data_dir(const DataDirLocation& where, Report& r) {
@@ -122,57 +165,24 @@ void check_data_dir(const DataDirLocation& where, Report& r) {
               "portable installation and the data directory is " +
               shown(dir));
 
-  std::string why;
   std::vector<std::string> details;
-  switch (where.source) {
-    case DataDirSource::variable:
-      if (dir.empty()) {
-        r.add(Verdict::warning, name,
-              "QTM_DATA_DIR is set but empty, so the host looks for its files in whatever folder "
-              "it is started in; name a folder or remove the variable");
-        return;
-      }
-      why = "named by the environment variable QTM_DATA_DIR";
-      details.push_back(
-          "browsers start the host with their own environment, which may not hold the same "
-          "QTM_DATA_DIR as this command line");
-      break;
-    case DataDirSource::portable:
-      why = "the portable data folder beside the program";
-      break;
-    case DataDirSource::roaming:
-      why = "in the roaming application data folder";
-      break;
-    case DataDirSource::none:
-      break;
+  if (where.source == DataDirSource::variable) {
+    if (dir.empty()) {
+      r.add(Verdict::warning, name,
+            "QTM_DATA_DIR is set but empty, so the host looks for its files in whatever folder "
+            "it is started in; name a folder or remove the variable");
+      return;
+    }
+    details.push_back(
+        "browsers start the host with their own environment, which may not hold the same "
+        "QTM_DATA_DIR as this command line");
   }
-
+  const std::string why(why_chosen(where.source));
   if (where.legacy_pending) {
-    r.add(Verdict::ok, name,
-          shown(dir) + " (" + why +
-              "); it does not exist yet and is made by moving the older folder named below",
-          std::move(details));
-    r.add(Verdict::warning, "legacy folder",
-          shown(*where.legacy) + " from an older version is still waiting to be moved to " +
-              shown(dir) +
-              "; the host moves it when the browser next sends it a message. The files below are "
-              "read from it");
+    check_pending_move(where, why, std::move(details), r);
     return;
   }
-  if (os::is_dir(dir)) {
-    r.add(Verdict::ok, name, shown(dir) + " (" + why + ")", std::move(details));
-  } else if (os::metadata_readable(dir)) {
-    r.add(Verdict::problem, name,
-          shown(dir) + " (" + why +
-              ") is not a folder: the host can neither read its files there nor keep its own",
-          std::move(details));
-  } else {
-    r.add(Verdict::warning, name,
-          shown(dir) + " (" + why +
-              ") does not exist yet: the application creates it when it first runs; until then "
-              "every capture option is at its default",
-          std::move(details));
-  }
+  check_folder(dir, why, std::move(details), r);
   if (where.source == DataDirSource::roaming && where.legacy && os::is_dir(*where.legacy))
     r.add(Verdict::warning, "legacy folder",
           shown(*where.legacy) +
@@ -256,7 +266,7 @@ std::vector<std::string> last_lines(std::string_view text, size_t n) {
 }
 
 void check_log(const fs::path& data_dir, Report& r) {
-  const fs::path path = data_dir / "logs" / "qtm.log";
+  const fs::path path = host::log_file(data_dir);
   const auto file = read_if_present(path);
   if (file.state == FileRead::State::absent) {
     r.add(Verdict::ok, "log",

@@ -15,6 +15,7 @@
 
 #include "base/result.hpp"
 #include "ipc/capture/settings.hpp"
+#include "ipc/data_dir.hpp"
 #include "nmhost/extension_seen.hpp"
 #include "platform/registry.hpp"
 
@@ -59,9 +60,9 @@ void check_host_program(const std::optional<fs::path>& host, Report& r);
 
 // ----- Data directory.
 
-enum class DataDirSource { none, variable, portable, roaming };
+using ipc::DataDirSource;
 
-// Which folder the host uses and why, decided as the host decides it but
+// Which folder the host uses and why, decided by the host's own rule but
 // without its side effect: the legacy folder is reported, not moved. The
 // portable test makes the host's own probe (an empty file created and
 // removed again).
@@ -110,9 +111,8 @@ struct AppProbe {
   std::function<Status(uint16_t port)> connect;
   std::function<std::optional<bool>(uint32_t pid)> process_exists;
 };
-// The real thing, with the host's connect time-out of 500 ms.
+// The real thing, with the host's connect time-out.
 AppProbe system_probe();
-inline constexpr int kConnectTimeoutMs = 500;
 
 // ipc.json: absent, malformed or valid; then whether something listens on
 // its port and whether its process runs.

@@ -15,10 +15,6 @@ namespace nm::doctor {
 
 namespace {
 
-constexpr std::array<std::string_view, 5> kFamilies = {"Chrome", "Chromium", "Edge", "Brave",
-                                                       "Firefox"};
-static_assert(kFamilies.size() == host::kHostKeys.size());
-
 using State = os::RegistryDefault::State;
 
 std::string in_quotes(std::string_view s) {
@@ -93,7 +89,7 @@ bool contains(const std::vector<std::string>& list, std::string_view item) {
 }  // namespace
 
 std::string_view browser_family(size_t key) {
-  return kFamilies.at(key);
+  return host::kBrowserKeys.at(key).family;
 }
 
 std::string full_key(os::Hive hive, size_t key) {
@@ -178,7 +174,8 @@ bool same_reading(const Result<os::RegistryDefault>& a, const Result<os::Registr
 }
 
 std::string place_name(size_t key, const Place& p) {
-  std::string name = std::string(kFamilies[key]) + " in " + std::string(os::hive_name(p.hive));
+  std::string name =
+      std::string(host::kBrowserKeys[key].family) + " in " + std::string(os::hive_name(p.hive));
   if (p.view) name += *p.view == os::RegistryView::bits32 ? " (32-bit view)" : " (64-bit view)";
   return name;
 }
@@ -188,10 +185,9 @@ std::string register_hint(os::Hive hive) {
                                         : "run nmhost.exe --register --all-users as administrator";
 }
 
-void check_key(size_t key, const std::vector<const RegistryReading*>& readings,
-               const std::optional<fs::path>& host, Report& r) {
-  // Browsers look at HKCU before HKLM and, in each, at the 32-bit view
-  // first; the first key with a default value is the one they use.
+// The places of one key in the order browsers look: HKCU before HKLM and, in
+// each, the 32-bit view first; both views as one place when they agree.
+std::vector<Place> lookup_order(const std::vector<const RegistryReading*>& readings) {
   std::vector<Place> places;
   for (const os::Hive hive : {os::Hive::current_user, os::Hive::local_machine}) {
     const RegistryReading* v32 = nullptr;
@@ -207,70 +203,87 @@ void check_key(size_t key, const std::vector<const RegistryReading*>& readings,
       if (v64) places.push_back({hive, os::RegistryView::bits64, &v64->value});
     }
   }
+  return places;
+}
 
-  const bool chromium = key < host::kChromiumKeyCount;
-  const std::string family(kFamilies[key]);
-  const auto is_text = [](const Place& p) {
-    return p.value->ok() && p.value->value().state == State::text;
-  };
-  size_t used = places.size();
-  for (size_t i = 0; i < places.size() && used == places.size(); ++i)
-    if (is_text(places[i])) used = i;
+// The place browsers use: the first with a text value; places.size() when
+// there is none.
+size_t place_in_use(const std::vector<Place>& places) {
+  for (size_t i = 0; i < places.size(); ++i)
+    if (places[i].value->ok() && places[i].value->value().state == State::text) return i;
+  return places.size();
+}
 
-  bool any = false;
-  for (size_t i = 0; i < places.size(); ++i) {
-    const Place& p = places[i];
-    const std::string name = place_name(key, p);
-    const std::string where = full_key(p.hive, key);
-    if (!p.value->ok()) {
-      any = true;
-      r.add(Verdict::warning, name, where + " cannot be read (" + p.value->error() + ")");
-      continue;
-    }
-    const os::RegistryDefault& v = p.value->value();
-    if (v.state == State::no_key) continue;
-    any = true;
-    // Browsers skip a key without a text value and go on to the next place.
-    const Verdict skipped = used < places.size() ? Verdict::warning : Verdict::problem;
-    const std::string passed_over =
-        used < places.size() ? ". Browsers pass over it and use the entry that names a manifest"
-                             : "";
-    if (v.state == State::no_value) {
-      r.add(skipped, name,
-            where + " exists but its default value is not set; " + register_hint(p.hive) +
-                passed_over);
-      continue;
-    }
-    if (v.state == State::not_text) {
-      r.add(skipped, name,
-            where + " holds a value of registry type " + std::to_string(v.type) +
-                " where a text (REG_SZ) naming the manifest belongs; " + register_hint(p.hive) +
-                passed_over);
-      continue;
-    }
-    const bool in_use = i == used;
-    const auto faults = manifest_faults(chromium, os::path_from_utf8(v.text), host);
-    if (faults.empty()) {
-      r.add(Verdict::ok, name,
-            where + " names " + v.text +
-                (in_use ? ", through which " + family + " starts "
-                        : ", which would let " + family + " start ") +
-                (host ? shown(*host) : std::string("the host")) +
-                (in_use ? "" : " (browsers use the entry above)"));
-      continue;
-    }
-    std::string text = where + " names " + v.text + ", but ";
-    for (size_t f = 0; f < faults.size(); ++f) text += (f ? "; " : "") + faults[f];
-    text += "; " + register_hint(p.hive) + " to write it afresh";
-    if (!in_use)
-      text += ". Browsers use the entry above instead, but this one takes over if that one goes";
-    r.add(in_use ? Verdict::problem : Verdict::warning, name, text);
+// The verdict on a place whose value names a manifest.
+void check_named_manifest(size_t key, const Place& p, bool in_use,
+                          const std::optional<fs::path>& host, Report& r) {
+  const std::string name = place_name(key, p);
+  const std::string where = full_key(p.hive, key);
+  const std::string family(host::kBrowserKeys[key].family);
+  const std::string& text_value = p.value->value().text;
+  const auto faults =
+      manifest_faults(key < host::kChromiumKeyCount, os::path_from_utf8(text_value), host);
+  if (faults.empty()) {
+    r.add(Verdict::ok, name,
+          where + " names " + text_value +
+              (in_use ? ", through which " + family + " starts "
+                      : ", which would let " + family + " start ") +
+              (host ? shown(*host) : std::string("the host")) +
+              (in_use ? "" : " (browsers use the entry above)"));
+    return;
   }
-  if (!any)
+  std::string text = where + " names " + text_value + ", but ";
+  for (size_t f = 0; f < faults.size(); ++f) text += (f ? "; " : "") + faults[f];
+  text += "; " + register_hint(p.hive) + " to write it afresh";
+  if (!in_use)
+    text += ". Browsers use the entry above instead, but this one takes over if that one goes";
+  r.add(in_use ? Verdict::problem : Verdict::warning, name, text);
+}
+
+// The verdict on one place; false when the key is not there.
+bool check_place(size_t key, const Place& p, bool in_use, bool any_in_use,
+                 const std::optional<fs::path>& host, Report& r) {
+  const std::string name = place_name(key, p);
+  const std::string where = full_key(p.hive, key);
+  if (!p.value->ok()) {
+    r.add(Verdict::warning, name, where + " cannot be read (" + p.value->error() + ")");
+    return true;
+  }
+  const os::RegistryDefault& v = p.value->value();
+  if (v.state == State::no_key) return false;
+  // Browsers skip a key without a text value and go on to the next place.
+  const Verdict skipped = any_in_use ? Verdict::warning : Verdict::problem;
+  const std::string passed_over =
+      any_in_use ? ". Browsers pass over it and use the entry that names a manifest" : "";
+  if (v.state == State::no_value) {
+    r.add(
+        skipped, name,
+        where + " exists but its default value is not set; " + register_hint(p.hive) + passed_over);
+  } else if (v.state == State::not_text) {
+    r.add(skipped, name,
+          where + " holds a value of registry type " + std::to_string(v.type) +
+              " where a text (REG_SZ) naming the manifest belongs; " + register_hint(p.hive) +
+              passed_over);
+  } else {
+    check_named_manifest(key, p, in_use, host, r);
+  }
+  return true;
+}
+
+void check_key(size_t key, const std::vector<const RegistryReading*>& readings,
+               const std::optional<fs::path>& host, Report& r) {
+  const std::vector<Place> places = lookup_order(readings);
+  const size_t used = place_in_use(places);
+  bool any = false;
+  for (size_t i = 0; i < places.size(); ++i)
+    any = check_place(key, places[i], i == used, used < places.size(), host, r) || any;
+  if (!any) {
+    const std::string family(host::kBrowserKeys[key].family);
     r.add(Verdict::problem, family,
           "not registered: neither " + full_key(os::Hive::current_user, key) + " nor " +
               full_key(os::Hive::local_machine, key) + " exists, so " + family +
               " cannot start the host; run nmhost.exe --register");
+  }
 }
 
 }  // namespace

@@ -82,111 +82,91 @@ std::string render_text(const Report& r) {
 namespace {
 
 // Every text goes out as valid UTF-8, whatever a file or key held.
-void text(std::string& out, std::string_view s) {
-  json::append_string(out, utf8_lossy(s));
+void text(json::ObjectWriter& w, std::string_view k, std::string_view s) {
+  w.text(k, utf8_lossy(s));
 }
 
-void key(std::string& out, std::string_view k) {
-  if (out.back() != '{') out += ',';
-  json::append_string(out, k);
-  out += ':';
+void strings(json::ObjectWriter& w, std::string_view k, const std::vector<std::string>& list) {
+  std::vector<std::string> valid;
+  valid.reserve(list.size());
+  for (const auto& s : list) valid.push_back(utf8_lossy(s));
+  w.texts(k, valid);
 }
 
-void strings(std::string& out, const std::vector<std::string>& list) {
+void optional_text(json::ObjectWriter& w, std::string_view k, const std::optional<std::string>& s) {
+  if (s)
+    text(w, k, *s);
+  else
+    w.null(k);
+}
+
+// An array of objects, each written by `one`.
+template <class T, class F>
+void objects(json::ObjectWriter& w, std::string_view k, const std::vector<T>& list, F one) {
+  std::string& out = w.key(k);
   out += '[';
   for (size_t i = 0; i < list.size(); ++i) {
     if (i) out += ',';
-    text(out, list[i]);
+    json::ObjectWriter item(out);
+    one(item, list[i]);
+    item.end();
   }
   out += ']';
 }
 
 // The options in the form of the settings file's "settings" object.
 void append_options(std::string& out, const capture::CaptureRules& o) {
-  out += '{';
-  key(out, "advanced_integration");
-  out += o.advanced_integration ? "true" : "false";
-  key(out, "browsers");
-  out += '[';
+  json::ObjectWriter w(out);
+  w.flag("advanced_integration", o.advanced_integration);
+  w.key("browsers") += '[';
   for (size_t i = 0; i < o.browsers.size(); ++i) {
     out += i ? ",[" : "[";
-    text(out, o.browsers[i].first);
+    json::append_string(out, utf8_lossy(o.browsers[i].first));
     out += o.browsers[i].second ? ",true]" : ",false]";
   }
   out += ']';
-  key(out, "auto_types");
-  text(out, o.auto_types);
-  key(out, "excluded_sites");
-  text(out, o.excluded_sites);
-  key(out, "excluded_addresses");
-  strings(out, o.excluded_addresses);
-  key(out, "video_panel");
-  out += o.video_panel ? "true" : "false";
-  key(out, "video_panel_sites");
-  text(out, o.video_panel_sites);
-  key(out, "capture_opened");
-  out += o.capture_opened ? "true" : "false";
-  key(out, "capture_min_kb");
-  json::append_uint(out, o.capture_min_kb);
-  out += '}';
+  text(w, "auto_types", o.auto_types);
+  text(w, "excluded_sites", o.excluded_sites);
+  strings(w, "excluded_addresses", o.excluded_addresses);
+  w.flag("video_panel", o.video_panel);
+  text(w, "video_panel_sites", o.video_panel_sites);
+  w.flag("capture_opened", o.capture_opened);
+  w.uint("capture_min_kb", o.capture_min_kb);
+  w.end();
+}
+
+void append_check(json::ObjectWriter& w, const Check& c) {
+  text(w, "verdict", verdict_word(c.verdict));
+  text(w, "name", c.name);
+  text(w, "explanation", c.explanation);
+  strings(w, "details", c.details);
+}
+
+void append_seen(json::ObjectWriter& w, const host::ExtensionSeenEntry& e) {
+  text(w, "browser", e.browser);
+  text(w, "version", e.version);
 }
 
 }  // namespace
 
 std::string render_json(const Report& r) {
-  std::string out = "{";
-  key(out, "program");
-  text(out, kProgramName);
-  key(out, "version");
-  text(out, host::HOST_VERSION);
-  key(out, "verdict");
-  text(out, verdict_word(worst(r)));
-  key(out, "problems");
-  json::append_uint(out, r.count(Verdict::problem));
-  key(out, "warnings");
-  json::append_uint(out, r.count(Verdict::warning));
-  key(out, "checks");
-  out += '[';
-  for (size_t i = 0; i < r.checks.size(); ++i) {
-    const Check& c = r.checks[i];
-    out += i ? ",{" : "{";
-    key(out, "verdict");
-    text(out, verdict_word(c.verdict));
-    key(out, "name");
-    text(out, c.name);
-    key(out, "explanation");
-    text(out, c.explanation);
-    key(out, "details");
-    strings(out, c.details);
-    out += '}';
-  }
-  out += ']';
-  key(out, "data_dir");
-  if (r.data_dir)
-    text(out, *r.data_dir);
-  else
-    out += "null";
-  key(out, "data_dir_source");
-  if (r.data_dir_source.empty())
-    out += "null";
-  else
-    text(out, r.data_dir_source);
-  key(out, "options");
-  append_options(out, r.options);
-  key(out, "extension_seen");
-  out += '[';
-  for (size_t i = 0; i < r.extension_seen.size(); ++i) {
-    out += i ? ",{" : "{";
-    key(out, "browser");
-    text(out, r.extension_seen[i].browser);
-    key(out, "version");
-    text(out, r.extension_seen[i].version);
-    out += '}';
-  }
-  out += ']';
-  key(out, "log_tail");
-  strings(out, r.log_tail);
-  out += "}\n";
+  std::string out;
+  json::ObjectWriter w(out);
+  text(w, "program", kProgramName);
+  text(w, "version", host::HOST_VERSION);
+  text(w, "verdict", verdict_word(worst(r)));
+  w.uint("problems", r.count(Verdict::problem));
+  w.uint("warnings", r.count(Verdict::warning));
+  objects(w, "checks", r.checks, append_check);
+  optional_text(w, "data_dir", r.data_dir);
+  optional_text(
+      w, "data_dir_source",
+      r.data_dir_source.empty() ? std::nullopt : std::optional<std::string>(r.data_dir_source));
+  append_options(w.key("options"), r.options);
+  objects(w, "extension_seen", r.extension_seen, append_seen);
+  strings(w, "log_tail", r.log_tail);
+  w.end();
+  out += '\n';
   return out;
 }
 

@@ -4,27 +4,49 @@
 
 namespace nm::ipc {
 
-std::optional<fs::path> portable_data_dir_for(const std::optional<fs::path>& exe) {
+std::optional<fs::path> portable_candidate(const std::optional<fs::path>& exe) {
   if (!exe || !exe->has_parent_path()) return std::nullopt;
-  const fs::path candidate = exe->parent_path() / "data";
-  if (!os::is_dir(candidate)) return std::nullopt;
+  return exe->parent_path() / "data";
+}
+
+std::optional<fs::path> portable_data_dir_for(const std::optional<fs::path>& exe) {
+  const auto candidate = portable_candidate(exe);
+  if (!candidate || !os::is_dir(*candidate)) return std::nullopt;
   // Write test: a read-only folder (say, under Program Files) is not portable.
-  const fs::path probe = candidate / ".write-test";
+  const fs::path probe = *candidate / ".write-test";
   if (!os::create_empty_file(probe)) return std::nullopt;
   os::remove_file(probe);
   return candidate;
 }
 
+DataDirChoice choose_data_dir(const std::optional<std::string>& env_value,
+                              const std::function<std::optional<fs::path>()>& exe,
+                              const std::function<std::optional<fs::path>()>& roaming) {
+  if (env_value) return {DataDirSource::variable, os::path_from_utf8(*env_value), std::nullopt};
+  if (auto portable = portable_data_dir_for(exe()))
+    return {DataDirSource::portable, std::move(portable), std::nullopt};
+  const auto folder = roaming();
+  if (!folder) return {};
+  return {DataDirSource::roaming, *folder / kProductFolder, *folder / kLegacyFolder};
+}
+
+std::optional<fs::path> pending_legacy(const DataDirChoice& choice) {
+  if (!choice.dir || !choice.legacy) return std::nullopt;
+  if (os::metadata_readable(*choice.dir) || !os::is_dir(*choice.legacy)) return std::nullopt;
+  return choice.legacy;
+}
+
+// The chosen folder, after moving a pending legacy folder into it.
+static std::optional<fs::path> settled(const DataDirChoice& choice) {
+  if (auto legacy = pending_legacy(choice)) os::move_replace(*legacy, *choice.dir);
+  return choice.dir;
+}
+
 std::optional<fs::path> data_dir_from(const std::optional<std::string>& env_value,
                                       const std::optional<fs::path>& exe,
                                       const std::optional<fs::path>& roaming) {
-  if (env_value) return os::path_from_utf8(*env_value);
-  if (auto portable = portable_data_dir_for(exe)) return portable;
-  if (!roaming) return std::nullopt;
-  const fs::path product = *roaming / kProductFolder;
-  const fs::path legacy = *roaming / kLegacyFolder;
-  if (!os::metadata_readable(product) && os::is_dir(legacy)) os::move_replace(legacy, product);
-  return product;
+  return settled(choose_data_dir(
+      env_value, [&] { return exe; }, [&] { return roaming; }));
 }
 
 static std::optional<fs::path> exe_or_none() {
@@ -33,13 +55,12 @@ static std::optional<fs::path> exe_or_none() {
   return std::move(exe).value();
 }
 
-std::optional<fs::path> portable_data_dir() { return portable_data_dir_for(exe_or_none()); }
+std::optional<fs::path> portable_data_dir() {
+  return portable_data_dir_for(exe_or_none());
+}
 
 std::optional<fs::path> data_dir() {
-  if (auto env = os::get_env(kDataDirVariable)) return os::path_from_utf8(*env);
-  // The roaming folder is asked for only when it is needed.
-  if (auto portable = portable_data_dir()) return portable;
-  return data_dir_from(std::nullopt, std::nullopt, os::roaming_app_data());
+  return settled(choose_data_dir(os::get_env(kDataDirVariable), exe_or_none, os::roaming_app_data));
 }
 
 Result<fs::path> exe_dir() {

@@ -2,7 +2,9 @@
 // Where the host and the application keep their shared files, and where the
 // host itself is installed. Nothing is cached: every call looks again.
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <string>
 
 #include "base/result.hpp"
 
@@ -23,7 +25,26 @@ std::optional<fs::path> data_dir();
 std::optional<fs::path> portable_data_dir();
 
 // The decisions, with the platform's answers passed in.
+
+// The `data` folder beside the executable, whether or not it exists.
+std::optional<fs::path> portable_candidate(const std::optional<fs::path>& exe);
 std::optional<fs::path> portable_data_dir_for(const std::optional<fs::path>& exe);
+
+enum class DataDirSource { none, variable, portable, roaming };
+// Which rule decided the data directory, and the folder it gave.
+struct DataDirChoice {
+  DataDirSource source = DataDirSource::none;
+  std::optional<fs::path> dir;
+  std::optional<fs::path> legacy;  // roaming: the legacy folder beside it
+};
+// The rule without the legacy folder's move. The executable and the roaming
+// folder are asked for only when the rule gets to them.
+DataDirChoice choose_data_dir(const std::optional<std::string>& env_value,
+                              const std::function<std::optional<fs::path>()>& exe,
+                              const std::function<std::optional<fs::path>()>& roaming);
+// The legacy folder that is still to be moved into the chosen one: the
+// product folder does not exist and the legacy folder does.
+std::optional<fs::path> pending_legacy(const DataDirChoice& choice);
 std::optional<fs::path> data_dir_from(const std::optional<std::string>& env_value,
                                       const std::optional<fs::path>& exe,
                                       const std::optional<fs::path>& roaming);

@@ -1,5 +1,6 @@
 #include "nmhost/download_request.hpp"
 
+#include "ipc/capture/patterns.hpp"
 #include "nmhost/proxy.hpp"
 
 namespace nm::host {
@@ -12,11 +13,11 @@ static std::optional<std::string> non_empty(std::optional<std::string>&& s) {
 ipc::AppRequest download_request(Message m) {
   ipc::AppRequest r;
   if (m.filename) {
-    const size_t sep = m.filename->find_last_of("\\/");
-    std::string name = sep == std::string::npos ? *m.filename : m.filename->substr(sep + 1);
-    if (!name.empty()) r.name = std::move(name);
+    const std::string_view name = capture::last_name_part(*m.filename);
+    if (!name.empty()) r.name = std::string(name);
   }
-  if (m.finalUrl && !m.finalUrl->empty() && *m.finalUrl != m.url) r.final_url = std::move(m.finalUrl);
+  if (m.finalUrl && !m.finalUrl->empty() && *m.finalUrl != m.url)
+    r.final_url = std::move(m.finalUrl);
   r.url = std::move(m.url);
   r.referer = non_empty(std::move(m.referrer));
   r.cookies = non_empty(std::move(m.cookies));

@@ -73,15 +73,19 @@ std::string log_text(os::UnixTime t, std::string_view message) {
   return line;
 }
 
+std::filesystem::path log_file(const std::filesystem::path& data_dir) {
+  return data_dir / "logs" / "qtm.log";
+}
+
 void log_line_in(const std::optional<std::filesystem::path>& data_dir, std::string_view message) {
   if (!data_dir) return;
-  const std::filesystem::path folder = *data_dir / "logs";
-  if (!os::make_dirs(folder)) return;
+  const std::filesystem::path file = log_file(*data_dir);
+  if (!os::make_dirs(file.parent_path())) return;
   // A clock before 1970 has no time stamp; the line is dropped.
   const auto now = os::system_time_now();
   if (!now) return;
   // One append write per line, so lines of concurrent hosts never mix.
-  (void)os::append_file(folder / "qtm.log", log_text(*now, message));
+  (void)os::append_file(file, log_text(*now, message));
 }
 
 void log_line(std::string_view message) {

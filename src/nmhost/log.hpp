@@ -17,6 +17,9 @@ std::string format_log_time(os::UnixTime t);
 // The whole line: time stamp, prefix, the message unchanged, line feed.
 std::string log_text(os::UnixTime t, std::string_view message);
 
+// <data dir>/logs/qtm.log.
+std::filesystem::path log_file(const std::filesystem::path& data_dir);
+
 // Appends one line to the log of the data directory (looked up afresh).
 void log_line(std::string_view message);
 // The same for a given data directory; none writes nothing.

@@ -15,15 +15,27 @@ namespace nm::host {
 
 namespace fs = std::filesystem;
 
-// The native messaging keys: four Chromium browsers, then the Mozilla one.
-inline constexpr std::array<std::string_view, 5> kHostKeys = {
-    "Software\\Google\\Chrome\\NativeMessagingHosts",
-    "Software\\Chromium\\NativeMessagingHosts",
-    "Software\\Microsoft\\Edge\\NativeMessagingHosts",
-    "Software\\BraveSoftware\\Brave-Browser\\NativeMessagingHosts",
-    "Software\\Mozilla\\NativeMessagingHosts",
+// A browser family and the key under which it looks for native messaging
+// hosts.
+struct BrowserKey {
+  std::string_view family;
+  std::string_view key;
 };
+// Four Chromium browsers, then the Mozilla one.
+inline constexpr std::array<BrowserKey, 5> kBrowserKeys = {{
+    {"Chrome", "Software\\Google\\Chrome\\NativeMessagingHosts"},
+    {"Chromium", "Software\\Chromium\\NativeMessagingHosts"},
+    {"Edge", "Software\\Microsoft\\Edge\\NativeMessagingHosts"},
+    {"Brave", "Software\\BraveSoftware\\Brave-Browser\\NativeMessagingHosts"},
+    {"Firefox", "Software\\Mozilla\\NativeMessagingHosts"},
+}};
 inline constexpr size_t kChromiumKeyCount = 4;
+// The keys alone, in the same order.
+inline constexpr auto kHostKeys = [] {
+  std::array<std::string_view, kBrowserKeys.size()> keys{};
+  for (size_t i = 0; i < keys.size(); ++i) keys[i] = kBrowserKeys[i].key;
+  return keys;
+}();
 inline constexpr std::string_view kExtensionsKey = "Software\\Google\\Chrome\\Extensions";
 
 inline constexpr std::string_view kPortableRefusal =

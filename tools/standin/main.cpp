@@ -232,8 +232,8 @@ void serve(os::TcpStream conn, const Options& o, const std::string& token, const
   if (auto st = conn.send_all(answer); !st) say("answering failed: " + st.error());
 }
 
-int run(const Options& o) {
-  if (o.exit_at_once) return 0;
+// The data directory, created when missing; none after saying why.
+std::optional<fs::path> ready_data_dir(const Options& o) {
   std::optional<fs::path> dir;
   if (o.data_dir)
     dir = os::path_from_utf8(*o.data_dir);
@@ -241,12 +241,73 @@ int run(const Options& o) {
     dir = nm::ipc::data_dir();
   if (!dir) {
     say("no data directory");
-    return 1;
+    return std::nullopt;
   }
   if (auto st = os::make_dirs(*dir); !st) {
     say("cannot create the data directory: " + st.error());
-    return 1;
+    return std::nullopt;
   }
+  return dir;
+}
+
+// Writes ipc.json for the listener; what was written, or none after saying
+// why not.
+std::optional<std::string> publish_endpoint(const fs::path& endpoint, uint16_t port,
+                                            const std::string& token) {
+  const fs::path partial = endpoint.parent_path() / "ipc.json.partial";
+  const std::string published = endpoint_json(port, token, os::current_pid());
+  // Written aside and moved in place, so that the host never reads half a file.
+  // A folder in the way is cleared first, as the application would.
+  if (os::is_dir(endpoint)) {
+    std::error_code ec;
+    fs::remove_all(endpoint, ec);
+  }
+  if (auto st = os::write_file(partial, published); !st || !os::move_replace(partial, endpoint)) {
+    say("cannot write " + os::path_display(endpoint));
+    return std::nullopt;
+  }
+  return published;
+}
+
+struct Served {
+  uint64_t requests = 0;
+  int code = 0;
+};
+
+// Serves connections one at a time until a limit is reached, the stop file
+// appears or accepting fails.
+Served serve_until_stopped(os::TcpListener& listener, const Options& o, const std::string& token,
+                           const fs::path& dir) {
+  const fs::path stop = dir / kStopFile;
+  Served done;
+  int64_t last_activity = os::monotonic_ns();
+  for (;;) {
+    if (o.max_requests && done.requests >= *o.max_requests) break;
+    if (os::metadata_readable(stop)) {
+      os::remove_file(stop);
+      break;
+    }
+    if (o.idle_exit_ms &&
+        os::monotonic_ns() - last_activity >= static_cast<int64_t>(*o.idle_exit_ms) * 1000000)
+      break;
+    auto conn = listener.accept(kPollMs);
+    if (!conn) {
+      say("accept failed: " + conn.error());
+      done.code = 1;
+      break;
+    }
+    if (!*conn) continue;
+    serve(std::move(**conn), o, token, dir);
+    ++done.requests;
+    last_activity = os::monotonic_ns();
+  }
+  return done;
+}
+
+int run(const Options& o) {
+  if (o.exit_at_once) return 0;
+  const auto dir = ready_data_dir(o);
+  if (!dir) return 1;
   if (o.listen_delay_ms) os::sleep_ms(o.listen_delay_ms);
 
   auto listener = os::TcpListener::bind_loopback();
@@ -256,50 +317,17 @@ int run(const Options& o) {
   }
   const std::string token = o.token ? *o.token : random_token();
   const fs::path endpoint = *dir / nm::ipc::kEndpointFile;
-  const fs::path partial = *dir / "ipc.json.partial";
-  const std::string published = endpoint_json(listener->port(), token, os::current_pid());
-  // Written aside and moved in place, so that the host never reads half a file.
-  // A folder in the way is cleared first, as the application would.
-  if (os::is_dir(endpoint)) {
-    std::error_code ec;
-    fs::remove_all(endpoint, ec);
-  }
-  if (auto st = os::write_file(partial, published); !st || !os::move_replace(partial, endpoint)) {
-    say("cannot write " + os::path_display(endpoint));
-    return 1;
-  }
+  const auto published = publish_endpoint(endpoint, listener->port(), token);
+  if (!published) return 1;
   say("listening on 127.0.0.1:" + std::to_string(listener->port()) + ", data directory " +
       os::path_display(*dir));
 
-  const fs::path stop = *dir / kStopFile;
-  uint64_t served = 0;
-  int64_t last_activity = os::monotonic_ns();
-  int code = 0;
-  for (;;) {
-    if (o.max_requests && served >= *o.max_requests) break;
-    if (os::metadata_readable(stop)) {
-      os::remove_file(stop);
-      break;
-    }
-    if (o.idle_exit_ms &&
-        os::monotonic_ns() - last_activity >= static_cast<int64_t>(*o.idle_exit_ms) * 1000000)
-      break;
-    auto conn = listener->accept(kPollMs);
-    if (!conn) {
-      say("accept failed: " + conn.error());
-      code = 1;
-      break;
-    }
-    if (!*conn) continue;
-    serve(std::move(**conn), o, token, *dir);
-    ++served;
-    last_activity = os::monotonic_ns();
-  }
+  const Served done = serve_until_stopped(*listener, o, token, *dir);
   listener->close();
   // Leave a file that another instance has written since.
-  if (auto now = os::read_file(endpoint); now && *now == published) os::remove_file(endpoint);
-  say("stopped after " + std::to_string(served) + " requests");
-  return code;
+  if (auto now = os::read_file(endpoint); now && *now == *published) os::remove_file(endpoint);
+  say("stopped after " + std::to_string(done.requests) + " requests");
+  return done.code;
 }
 
 }  // namespace

@@ -95,9 +95,7 @@ uint64_t min_size_bytes(const CaptureRules& rules) {
 
 std::optional<NoticeReason> decide_download(const Download& d, const CaptureRules& rules) {
   if (d.explicit_) return std::nullopt;
-  std::optional<std::string> filename;
-  if (d.filename) filename.emplace(*d.filename);
-  const std::string file_name = file_name_of(filename, d.url);
+  const std::string file_name = file_name_of(d.filename, d.url);
   const std::string browser =
       ipc::browser_name(d.user_agent, std::vector<std::string>(d.brands.begin(), d.brands.end()));
 

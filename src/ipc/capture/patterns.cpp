@@ -98,11 +98,15 @@ bool type_matches(std::string_view extension, std::string_view word) {
   return ext == w;
 }
 
-std::string file_name_of(const std::optional<std::string>& filename, std::string_view url) {
+std::string_view last_name_part(std::string_view filename) {
+  const size_t sep = filename.find_last_of("\\/");
+  return sep == std::string_view::npos ? filename : filename.substr(sep + 1);
+}
+
+std::string file_name_of(std::optional<std::string_view> filename, std::string_view url) {
   if (filename) {
-    const size_t sep = filename->find_last_of("\\/");
-    std::string name = sep == std::string::npos ? *filename : filename->substr(sep + 1);
-    if (!name.empty()) return name;
+    const std::string_view name = last_name_part(*filename);
+    if (!name.empty()) return std::string(name);
   }
   const std::string_view path = url.substr(0, url.find_first_of("?#"));
   const size_t slash = path.rfind('/');

@@ -26,9 +26,12 @@ bool address_matches(std::string_view url, std::string_view pattern);
 // A file extension against one type word; a trailing "*" matches by prefix.
 bool type_matches(std::string_view extension, std::string_view word);
 
+// The last part of a file name the browser gives, after its last "\\" or
+// "/" (empty when it ends in one).
+std::string_view last_name_part(std::string_view filename);
 // The file name of a download: the last part of "filename" when that is not
 // empty, else the last path segment of the URL.
-std::string file_name_of(const std::optional<std::string>& filename, std::string_view url);
+std::string file_name_of(std::optional<std::string_view> filename, std::string_view url);
 
 // http, https, ftp, ftps or ftpes, in any ASCII case.
 bool is_transfer_scheme(std::string_view url);
