@@ -49,11 +49,8 @@ constexpr json::RecordSpec::Key kKeys[] = {{"name", kName},
 constexpr json::RecordSpec kSpec{"a host manifest", kFields, kKeys};
 
 Result<Manifest> parse_manifest(std::string_view bytes) {
-  json::Document doc(bytes);
-  if (!doc.events().empty() && doc.events().front().kind != json::Kind::object_begin &&
-      doc.events().front().kind != json::Kind::syntax_error)
-    return Error{"it is not a JSON object"};
-  json::Cursor c(doc);
+  json::Cursor c(bytes);
+  if (c.peek_non_object()) return Error{"it is not a JSON object"};
   Manifest m;
   const auto strings = [](json::Cursor& f, std::vector<std::string>& out) {
     return f.read_seq([&out](json::Cursor& e) {

@@ -18,8 +18,7 @@ constexpr std::array<size_t, 2> kRequired = {0, 1};
 }  // namespace
 
 Result<Endpoint> parse_endpoint(std::string_view bytes) {
-  json::Document doc(bytes);
-  json::Cursor cursor(doc);
+  json::Cursor cursor(bytes);
   Endpoint ep;
   const auto field = [&ep](json::Cursor& c, size_t i) {
     uint64_t n = 0;

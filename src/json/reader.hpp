@@ -1,15 +1,16 @@
 #pragma once
 // Strict record reading on top of Boost.JSON's streaming parser.
 //
-// A text is first turned into a flat list of events (Document); a Cursor then
-// reads records from it in order, like a pull parser. Errors carry the texts
-// the extension and its users know ("invalid type: null, expected a boolean",
+// A Cursor turns a text into a flat list of events once, then reads records
+// from it in order, like a pull parser. Errors carry the texts the extension
+// and its users know ("invalid type: null, expected a boolean",
 // "duplicate field `url`", "EOF while parsing an object", ...) and end with
 // " at line L column C", C being the number of bytes read on line L where the
 // reader stopped. Errors are reported in the order of the text: a type error
 // before a later syntax error wins, as a streaming reader would have it.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -21,54 +22,11 @@ namespace nm::json {
 // Arrays and objects nest at most this deep; the outermost value is level 1.
 inline constexpr int kMaxDepth = 127;
 
-enum class Kind : uint8_t {
-  object_begin,
-  object_end,
-  array_begin,
-  array_end,
-  key,
-  string,
-  null,
-  boolean,
-  int64,
-  uint64,
-  float64,
-  end,           // the text ended after the value (only white space followed)
-  syntax_error,  // the text is broken here; `text` is the message
-};
-
-// One event of the text. Strings (keys, values, error messages) are views of
-// the input where they need no unescaping, and live in the document's arena
-// otherwise, so an event stays small even for large texts.
-struct Event {
-  Kind kind;
-  bool flag = false;     // boolean value
-  bool in_text = false;  // the text lies in the input itself (no escapes)
-  union {
-    int64_t i;
-    uint64_t u;
-    double d;
-    size_t offset;  // syntax_error: byte offset where the reader stopped
-  };
-  uint32_t text_begin = 0;
-  uint32_t text_size = 0;
-};
-
-class Document {
- public:
-  explicit Document(std::string_view text);
-  std::string_view text() const { return text_; }
-  const std::vector<Event>& events() const { return events_; }
-  std::string_view text_of(const Event& e) const {
-    return (e.in_text ? text_ : std::string_view(arena_)).substr(e.text_begin, e.text_size);
-  }
-
- private:
-  friend struct Collector;
-  std::string_view text_;
-  std::vector<Event> events_;
-  std::string arena_;
-};
+namespace impl {
+class Document;
+struct Event;
+enum class Where;
+}  // namespace impl
 
 // Describes the fields of a record: its keys (several keys may name one
 // field), the field names used in "duplicate field" texts, and the name used
@@ -85,7 +43,11 @@ struct RecordSpec {
 
 class Cursor {
  public:
-  explicit Cursor(const Document& doc) : doc_(doc) {}
+  // `text` must outlive the cursor: values are read from it in place.
+  explicit Cursor(std::string_view text);
+  ~Cursor();
+  Cursor(const Cursor&) = delete;
+  Cursor& operator=(const Cursor&) = delete;
 
   // Each reader consumes one value and returns true, or records the error
   // (the first one only) and returns false.
@@ -100,7 +62,8 @@ class Cursor {
   // An array; `element` reads one element (called until the array ends).
   bool read_seq(const std::function<bool(Cursor&)>& element);
   // An array of exactly n values read by `element(i)`.
-  bool read_tuple(size_t n, std::string_view expected, const std::function<bool(Cursor&, size_t)>& element);
+  bool read_tuple(size_t n, std::string_view expected,
+                  const std::function<bool(Cursor&, size_t)>& element);
   // A record as an object (keys of the layout; unknown keys skipped; a field
   // given twice is an error) or as an array read by position (missing
   // trailing values keep their defaults; an extra value is an error).
@@ -116,6 +79,9 @@ class Cursor {
   bool skip();
   // True when the next value is null (without consuming it).
   bool peek_null() const;
+  // True when the next value is well-formed so far and no object (without
+  // consuming it); a broken text is left to the readers to report.
+  bool peek_non_object() const;
   // After the outermost value: nothing but white space may follow.
   bool finish();
 
@@ -124,13 +90,12 @@ class Cursor {
   std::string error() const;
 
  private:
-  const Event& peek() const { return doc_.events()[pos_]; }
+  const impl::Event& peek() const;
   bool fail_invalid_type(std::string_view expected);
-  bool fail_at_event(std::string message, size_t event, int where);
-  bool fail_syntax(const Event& e);
-  bool fail_missing(std::string_view field);
+  bool fail_at_event(std::string message, size_t event, impl::Where where);
+  bool fail_syntax(const impl::Event& e);
 
-  const Document& doc_;
+  std::unique_ptr<const impl::Document> doc_;
   size_t pos_ = 0;
   bool failed_ = false;
   std::string message_;

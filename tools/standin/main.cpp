@@ -166,8 +166,7 @@ std::optional<std::string> token_of(std::string_view line) {
   static constexpr std::array<nm::json::RecordSpec::Key, 1> kKeys = {{{"token", 0}}};
   static constexpr nm::json::RecordSpec kSpec{"struct AppRequest", kFields, kKeys};
   static constexpr std::array<size_t, 1> kRequired = {0};
-  nm::json::Document doc(line);
-  nm::json::Cursor cursor(doc);
+  nm::json::Cursor cursor(line);
   std::string token;
   const auto field = [&token](nm::json::Cursor& c, size_t) { return c.read_string(token); };
   if (!cursor.read_record_required(kSpec, kRequired, field) || !cursor.finish())
