@@ -41,12 +41,12 @@ struct Manifest {
 enum Field : size_t { kName, kPath, kType, kOrigins, kExtensions };
 constexpr std::string_view kFields[] = {"name", "path", "type", "allowed_origins",
                                         "allowed_extensions"};
-constexpr json::RecordSpec::Key kKeys[] = {{"name", kName},
+constexpr json::RecordLayout::Key kKeys[] = {{"name", kName},
                                            {"path", kPath},
                                            {"type", kType},
                                            {"allowed_origins", kOrigins},
                                            {"allowed_extensions", kExtensions}};
-constexpr json::RecordSpec kSpec{"a host manifest", kFields, kKeys};
+constexpr json::RecordLayout kLayout{"a host manifest", kFields, kKeys};
 
 Result<Manifest> parse_manifest(std::string_view bytes) {
   json::Cursor c(bytes);
@@ -60,7 +60,7 @@ Result<Manifest> parse_manifest(std::string_view bytes) {
       return true;
     });
   };
-  const bool ok = c.read_record(kSpec, [&](json::Cursor& f, size_t field) {
+  const bool ok = c.read_record(kLayout, [&](json::Cursor& f, size_t field) {
     switch (field) {
       case kName:
         return f.read_opt_string(m.name);

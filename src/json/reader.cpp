@@ -205,7 +205,7 @@ bool Cursor::read_tuple(size_t n, std::string_view expected,
   return fail_at_event("trailing characters", pos_, Where::first_byte);
 }
 
-bool Cursor::read_record(const RecordSpec& layout,
+bool Cursor::read_record(const RecordLayout& layout,
                          const std::function<bool(Cursor&, size_t)>& field,
                          std::vector<bool>* seen_out) {
   std::vector<bool> seen(layout.fields.size(), false);
@@ -260,7 +260,7 @@ bool Cursor::read_record(const RecordSpec& layout,
   return true;
 }
 
-bool Cursor::read_record_required(const RecordSpec& layout, std::span<const size_t> required,
+bool Cursor::read_record_required(const RecordLayout& layout, std::span<const size_t> required,
                                   const std::function<bool(Cursor&, size_t)>& field) {
   const bool array_form = peek().kind == Kind::array_begin;
   std::vector<bool> seen;
@@ -309,7 +309,7 @@ bool Cursor::finish() {
   return fail_syntax(e);
 }
 
-std::optional<std::string> read_document(std::string_view text, const RecordSpec& layout,
+std::optional<std::string> read_document(std::string_view text, const RecordLayout& layout,
                                          const std::function<bool(Cursor&, size_t)>& field) {
   Cursor cursor(text);
   if (!cursor.read_record(layout, field) || !cursor.finish()) return cursor.error();

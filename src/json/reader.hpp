@@ -31,7 +31,7 @@ enum class Where;
 // Describes the fields of a record: its keys (several keys may name one
 // field), the field names used in "duplicate field" texts, and the name used
 // in "expected struct X".
-struct RecordSpec {
+struct RecordLayout {
   std::string_view expected;  // "struct Message"
   std::span<const std::string_view> fields;  // field names, in declared order
   struct Key {
@@ -69,11 +69,11 @@ class Cursor {
   // trailing values keep their defaults; an extra value is an error).
   // `field(i)` reads the value of field i. `seen`, when given, receives which
   // fields were present.
-  bool read_record(const RecordSpec& layout, const std::function<bool(Cursor&, size_t)>& field,
+  bool read_record(const RecordLayout& layout, const std::function<bool(Cursor&, size_t)>& field,
                    std::vector<bool>* seen = nullptr);
   // `read_record`, then an error "missing field `F`" for the first field of
   // `required` that was absent.
-  bool read_record_required(const RecordSpec& layout, std::span<const size_t> required,
+  bool read_record_required(const RecordLayout& layout, std::span<const size_t> required,
                             const std::function<bool(Cursor&, size_t)>& field);
   // Skips any value.
   bool skip();
@@ -104,7 +104,7 @@ class Cursor {
 
 // Reads a whole text as one record of `layout` (see Cursor::read_record), with
 // nothing but white space after it. Returns the error text on failure.
-std::optional<std::string> read_document(std::string_view text, const RecordSpec& layout,
+std::optional<std::string> read_document(std::string_view text, const RecordLayout& layout,
                                          const std::function<bool(Cursor&, size_t)>& field);
 
 // How numbers look in error texts: "integer `5`", "floating point `2.5`".

@@ -49,8 +49,8 @@ inline void check_reply(std::string_view body) {
   check(nm::is_valid_utf8(body), "reply is not UTF-8", body);
   check(body.starts_with("{\"ok\":"), "reply does not begin with ok", body);
   static constexpr std::string_view kFields[] = {"ok"};
-  static constexpr nm::json::RecordSpec::Key kKeys[] = {{"ok", 0}};
-  static constexpr nm::json::RecordSpec kReply{"a reply", kFields, kKeys};
+  static constexpr nm::json::RecordLayout::Key kKeys[] = {{"ok", 0}};
+  static constexpr nm::json::RecordLayout kReply{"a reply", kFields, kKeys};
   static constexpr size_t kRequired[] = {0};
   nm::json::Cursor cursor(body);
   bool ok = false;
