@@ -1,6 +1,8 @@
 #include "json/reader.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "base/text.hpp"
 #include "json/document.hpp"
