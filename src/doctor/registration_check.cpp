@@ -37,19 +37,16 @@ struct Manifest {
 enum Field : size_t { kName, kPath, kType, kOrigins, kExtensions };
 constexpr std::string_view kFields[] = {"name", "path", "type", "allowed_origins",
                                         "allowed_extensions"};
-constexpr json::RecordSpec::Key kKeys[] = {{"name", kName},
+constexpr json::RecordLayout::Key kKeys[] = {{"name", kName},
                                            {"path", kPath},
                                            {"type", kType},
                                            {"allowed_origins", kOrigins},
                                            {"allowed_extensions", kExtensions}};
-constexpr json::RecordSpec kSpec{"a host manifest", kFields, kKeys};
+constexpr json::RecordLayout kLayout{"a host manifest", kFields, kKeys};
 
 Result<Manifest> parse_manifest(std::string_view bytes) {
-  json::Document doc(bytes);
-  if (!doc.events().empty() && doc.events().front().kind != json::Kind::object_begin &&
-      doc.events().front().kind != json::Kind::syntax_error)
-    return Error{"it is not a JSON object"};
-  json::Cursor c(doc);
+  json::Cursor c(bytes);
+  if (c.peek_non_object()) return Error{"it is not a JSON object"};
   Manifest m;
   const auto strings = [](json::Cursor& f, std::vector<std::string>& out) {
     return f.read_seq([&out](json::Cursor& e) {
@@ -59,7 +56,7 @@ Result<Manifest> parse_manifest(std::string_view bytes) {
       return true;
     });
   };
-  const bool ok = c.read_record(kSpec, [&](json::Cursor& f, size_t field) {
+  const bool ok = c.read_record(kLayout, [&](json::Cursor& f, size_t field) {
     switch (field) {
       case kName:
         return f.read_opt_string(m.name);

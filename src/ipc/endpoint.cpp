@@ -10,33 +10,36 @@ namespace nm::ipc {
 
 namespace {
 
+enum Field : size_t { kPort, kToken, kPid };
+
 constexpr std::array<std::string_view, 3> kFields = {"port", "token", "pid"};
-constexpr std::array<json::RecordSpec::Key, 3> kKeys = {{{"port", 0}, {"token", 1}, {"pid", 2}}};
-constexpr json::RecordSpec kSpec{"struct Endpoint", kFields, kKeys};
-constexpr std::array<size_t, 2> kRequired = {0, 1};
+constexpr std::array<json::RecordLayout::Key, 3> kKeys = {
+    {{"port", kPort}, {"token", kToken}, {"pid", kPid}}};
+constexpr json::RecordLayout kLayout{"struct Endpoint", kFields, kKeys};
+constexpr std::array<size_t, 2> kRequired = {kPort, kToken};
 
 }  // namespace
 
 Result<Endpoint> parse_endpoint(std::string_view bytes) {
-  json::Document doc(bytes);
-  json::Cursor cursor(doc);
+  json::Cursor cursor(bytes);
   Endpoint ep;
   const auto field = [&ep](json::Cursor& c, size_t i) {
     uint64_t n = 0;
     switch (i) {
-      case 0:
+      case kPort:
         if (!c.read_uint(n, 0xFFFF, "u16")) return false;
         ep.port = static_cast<uint16_t>(n);
         return true;
-      case 1:
+      case kToken:
         return c.read_string(ep.token);
-      default:
+      case kPid:
         if (!c.read_uint(n, 0xFFFFFFFF, "u32")) return false;
         ep.pid = static_cast<uint32_t>(n);
         return true;
     }
+    return c.skip();
   };
-  if (!cursor.read_record_required(kSpec, kRequired, field) || !cursor.finish())
+  if (!cursor.read_record_required(kLayout, kRequired, field) || !cursor.finish())
     return Error{cursor.error()};
   return ep;
 }

@@ -1,15 +1,16 @@
 #pragma once
 // Strict record reading on top of Boost.JSON's streaming parser.
 //
-// A text is first turned into a flat list of events (Document); a Cursor then
-// reads records from it in order, like a pull parser. Errors carry the texts
-// the extension and its users know ("invalid type: null, expected a boolean",
+// A Cursor turns a text into a flat list of events once, then reads records
+// from it in order, like a pull parser. Errors carry the texts the extension
+// and its users know ("invalid type: null, expected a boolean",
 // "duplicate field `url`", "EOF while parsing an object", ...) and end with
 // " at line L column C", C being the number of bytes read on line L where the
 // reader stopped. Errors are reported in the order of the text: a type error
 // before a later syntax error wins, as a streaming reader would have it.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -21,59 +22,16 @@ namespace nm::json {
 // Arrays and objects nest at most this deep; the outermost value is level 1.
 inline constexpr int kMaxDepth = 127;
 
-enum class Kind : uint8_t {
-  object_begin,
-  object_end,
-  array_begin,
-  array_end,
-  key,
-  string,
-  null,
-  boolean,
-  int64,
-  uint64,
-  float64,
-  end,           // the text ended after the value (only white space followed)
-  syntax_error,  // the text is broken here; `text` is the message
-};
-
-// One event of the text. Strings (keys, values, error messages) are views of
-// the input where they need no unescaping, and live in the document's arena
-// otherwise, so an event stays small even for large texts.
-struct Event {
-  Kind kind;
-  bool flag = false;     // boolean value
-  bool in_text = false;  // the text lies in the input itself (no escapes)
-  union {
-    int64_t i;
-    uint64_t u;
-    double d;
-    size_t offset;  // syntax_error: byte offset where the reader stopped
-  };
-  uint32_t text_begin = 0;
-  uint32_t text_size = 0;
-};
-
-class Document {
- public:
-  explicit Document(std::string_view text);
-  std::string_view text() const { return text_; }
-  const std::vector<Event>& events() const { return events_; }
-  std::string_view text_of(const Event& e) const {
-    return (e.in_text ? text_ : std::string_view(arena_)).substr(e.text_begin, e.text_size);
-  }
-
- private:
-  friend struct Collector;
-  std::string_view text_;
-  std::vector<Event> events_;
-  std::string arena_;
-};
+namespace impl {
+class Document;
+struct Event;
+enum class Where;
+}  // namespace impl
 
 // Describes the fields of a record: its keys (several keys may name one
 // field), the field names used in "duplicate field" texts, and the name used
 // in "expected struct X".
-struct RecordSpec {
+struct RecordLayout {
   std::string_view expected;  // "struct Message"
   std::span<const std::string_view> fields;  // field names, in declared order
   struct Key {
@@ -85,7 +43,11 @@ struct RecordSpec {
 
 class Cursor {
  public:
-  explicit Cursor(const Document& doc) : doc_(doc) {}
+  // `text` must outlive the cursor: values are read from it in place.
+  explicit Cursor(std::string_view text);
+  ~Cursor();
+  Cursor(const Cursor&) = delete;
+  Cursor& operator=(const Cursor&) = delete;
 
   // Each reader consumes one value and returns true, or records the error
   // (the first one only) and returns false.
@@ -100,22 +62,26 @@ class Cursor {
   // An array; `element` reads one element (called until the array ends).
   bool read_seq(const std::function<bool(Cursor&)>& element);
   // An array of exactly n values read by `element(i)`.
-  bool read_tuple(size_t n, std::string_view expected, const std::function<bool(Cursor&, size_t)>& element);
+  bool read_tuple(size_t n, std::string_view expected,
+                  const std::function<bool(Cursor&, size_t)>& element);
   // A record as an object (keys of the layout; unknown keys skipped; a field
   // given twice is an error) or as an array read by position (missing
   // trailing values keep their defaults; an extra value is an error).
   // `field(i)` reads the value of field i. `seen`, when given, receives which
   // fields were present.
-  bool read_record(const RecordSpec& layout, const std::function<bool(Cursor&, size_t)>& field,
+  bool read_record(const RecordLayout& layout, const std::function<bool(Cursor&, size_t)>& field,
                    std::vector<bool>* seen = nullptr);
   // `read_record`, then an error "missing field `F`" for the first field of
   // `required` that was absent.
-  bool read_record_required(const RecordSpec& layout, std::span<const size_t> required,
+  bool read_record_required(const RecordLayout& layout, std::span<const size_t> required,
                             const std::function<bool(Cursor&, size_t)>& field);
   // Skips any value.
   bool skip();
   // True when the next value is null (without consuming it).
   bool peek_null() const;
+  // True when the next value is well-formed so far and no object (without
+  // consuming it); a broken text is left to the readers to report.
+  bool peek_non_object() const;
   // After the outermost value: nothing but white space may follow.
   bool finish();
 
@@ -124,13 +90,12 @@ class Cursor {
   std::string error() const;
 
  private:
-  const Event& peek() const { return doc_.events()[pos_]; }
+  const impl::Event& peek() const;
   bool fail_invalid_type(std::string_view expected);
-  bool fail_at_event(std::string message, size_t event, int where);
-  bool fail_syntax(const Event& e);
-  bool fail_missing(std::string_view field);
+  bool fail_at_event(std::string message, size_t event, impl::Where where);
+  bool fail_syntax(const impl::Event& e);
 
-  const Document& doc_;
+  std::unique_ptr<const impl::Document> doc_;
   size_t pos_ = 0;
   bool failed_ = false;
   std::string message_;
@@ -139,7 +104,7 @@ class Cursor {
 
 // Reads a whole text as one record of `layout` (see Cursor::read_record), with
 // nothing but white space after it. Returns the error text on failure.
-std::optional<std::string> read_document(std::string_view text, const RecordSpec& layout,
+std::optional<std::string> read_document(std::string_view text, const RecordLayout& layout,
                                          const std::function<bool(Cursor&, size_t)>& field);
 
 // How numbers look in error texts: "integer `5`", "floating point `2.5`".

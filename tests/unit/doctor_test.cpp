@@ -294,6 +294,7 @@ TEST_F(DoctorRegistration, ManifestFaultsAreNamed) {
        R"({"name": 5})",
        {"is not valid: invalid type: integer `5`, expected a string at line 1 column 10"}},
       {true, "[1]", {"is not valid: it is not a JSON object"}},
+      {true, "x", {"is not valid: expected value at line 1 column 1"}},
   };
   for (const auto& c : cases) {
     const auto got = faults(c.chromium, c.text);

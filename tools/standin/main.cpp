@@ -163,14 +163,13 @@ std::string endpoint_json(uint16_t port, std::string_view token, uint32_t pid) {
 // The token of a request line; none when the line is no request.
 std::optional<std::string> token_of(std::string_view line) {
   static constexpr std::array<std::string_view, 1> kFields = {"token"};
-  static constexpr std::array<nm::json::RecordSpec::Key, 1> kKeys = {{{"token", 0}}};
-  static constexpr nm::json::RecordSpec kSpec{"struct AppRequest", kFields, kKeys};
+  static constexpr std::array<nm::json::RecordLayout::Key, 1> kKeys = {{{"token", 0}}};
+  static constexpr nm::json::RecordLayout kLayout{"struct AppRequest", kFields, kKeys};
   static constexpr std::array<size_t, 1> kRequired = {0};
-  nm::json::Document doc(line);
-  nm::json::Cursor cursor(doc);
+  nm::json::Cursor cursor(line);
   std::string token;
   const auto field = [&token](nm::json::Cursor& c, size_t) { return c.read_string(token); };
-  if (!cursor.read_record_required(kSpec, kRequired, field) || !cursor.finish())
+  if (!cursor.read_record_required(kLayout, kRequired, field) || !cursor.finish())
     return std::nullopt;
   return token;
 }

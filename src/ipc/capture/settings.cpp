@@ -51,7 +51,7 @@ constexpr std::string_view LEGACY_AUTO_TYPES[3] = {
 namespace {
 
 using json::Cursor;
-using json::RecordSpec;
+using json::RecordLayout;
 
 enum Field : size_t {
   kAdvancedIntegration,
@@ -71,7 +71,7 @@ constexpr std::string_view kRuleFields[] = {
     "video_panel_sites",    "capture_opened",     "capture_min_kb",
 };
 
-constexpr RecordSpec::Key kRuleKeys[] = {
+constexpr RecordLayout::Key kRuleKeys[] = {
     {"advanced_integration", kAdvancedIntegration},
     {"browsers", kBrowsers},
     {"auto_types", kAutoTypes},
@@ -83,11 +83,11 @@ constexpr RecordSpec::Key kRuleKeys[] = {
     {"capture_min_kb", kCaptureMinKb},
 };
 
-constexpr RecordSpec kRulesSpec{"struct CaptureRules", kRuleFields, kRuleKeys};
+constexpr RecordLayout kRulesLayout{"struct CaptureRules", kRuleFields, kRuleKeys};
 
 constexpr std::string_view kStoredFields[] = {"settings"};
-constexpr RecordSpec::Key kStoredKeys[] = {{"settings", 0}};
-constexpr RecordSpec kStoredSpec{"struct Stored", kStoredFields, kStoredKeys};
+constexpr RecordLayout::Key kStoredKeys[] = {{"settings", 0}};
+constexpr RecordLayout kStoredLayout{"struct Stored", kStoredFields, kStoredKeys};
 
 bool read_browser(Cursor& c, std::vector<std::pair<std::string, bool>>& out) {
   std::pair<std::string, bool> entry;
@@ -156,8 +156,8 @@ void upgrade_auto_types(CaptureRules& rules) {
 
 Result<CaptureRules> read_capture_rules(std::string_view bytes) {
   CaptureRules rules;
-  const auto error = json::read_document(bytes, kStoredSpec, [&](Cursor& c, size_t) {
-    return c.read_record(kRulesSpec,
+  const auto error = json::read_document(bytes, kStoredLayout, [&](Cursor& c, size_t) {
+    return c.read_record(kRulesLayout,
                          [&](Cursor& f, size_t field) { return read_rule_field(f, field, rules); });
   });
   if (error) return Error{*error};
