@@ -1,5 +1,6 @@
 #include "json/reader.hpp"
 
+#include <algorithm>
 #include <boost/json/basic_parser_impl.hpp>
 #include <charconv>
 #include <cmath>
@@ -211,6 +212,47 @@ class Scanner {
   std::optional<SyntaxError> error_;
 };
 
+// from_chars says "out of range" both for a magnitude that rounds to infinity
+// and for one that rounds to zero. They lie hundreds of orders of magnitude
+// apart, so the decimal exponent of the first significant digit tells them
+// apart: at least 0 is too large, below 0 is too small.
+double out_of_range_value(std::string_view num) {
+  const bool negative = !num.empty() && num[0] == '-';
+  if (negative) num.remove_prefix(1);
+  int64_t first = 0;  // exponent of the first significant digit, before "e"
+  bool found = false;
+  size_t i = 0;
+  size_t int_digits = 0;
+  while (i < num.size() && num[i] >= '0' && num[i] <= '9') ++i, ++int_digits;
+  for (size_t k = 0; k < int_digits && !found; ++k) {
+    if (num[k] != '0') {
+      first = static_cast<int64_t>(int_digits - k - 1);
+      found = true;
+    }
+  }
+  if (i < num.size() && num[i] == '.') {
+    ++i;
+    for (int64_t k = 1; i < num.size() && num[i] >= '0' && num[i] <= '9'; ++i, ++k) {
+      if (!found && num[i] != '0') {
+        first = -k;
+        found = true;
+      }
+    }
+  }
+  int64_t exponent = 0;
+  if (i < num.size() && (num[i] == 'e' || num[i] == 'E')) {
+    ++i;
+    const bool minus = i < num.size() && num[i] == '-';
+    if (i < num.size() && (num[i] == '-' || num[i] == '+')) ++i;
+    // Saturates: any exponent beyond this is out of range either way.
+    for (; i < num.size() && num[i] >= '0' && num[i] <= '9'; ++i)
+      exponent = std::min<int64_t>(exponent * 10 + (num[i] - '0'), int64_t{1} << 40);
+    if (minus) exponent = -exponent;
+  }
+  const double magnitude = first + exponent >= 0 ? HUGE_VAL : 0.0;
+  return negative ? -magnitude : magnitude;
+}
+
 bj::parse_options parse_options() {
   bj::parse_options opt;
   opt.max_depth = kMaxDepth;
@@ -293,7 +335,22 @@ struct Collector : HandlerLimits {
     pending.append(s.data(), s.size());
     return true;
   }
-  bool on_int64(std::int64_t i, bj::string_view s, bj::error_code&) {
+  // Boost ends a number at a leading zero and only then finds the digit after
+  // it out of place, so "012" would read as 0 followed by broken JSON. Such a
+  // number is no value at all: stop here and let the scanner name the error.
+  bool leading_zero(bj::string_view s, bj::error_code& ec) const {
+    const std::string_view text = doc->text_;
+    if (!pending.empty() || s.data() < text.data() ||
+        s.data() + s.size() >= text.data() + text.size())
+      return false;
+    const char next = s.data()[s.size()];
+    if (next < '0' || next > '9') return false;
+    ec = bj::error::syntax;
+    return true;
+  }
+
+  bool on_int64(std::int64_t i, bj::string_view s, bj::error_code& ec) {
+    if (leading_zero(s, ec)) return false;
     // "-0" is a float for the extension's reader.
     if (i == 0 && pending.empty() && s == "-0") return push_double(-0.0);
     pending.clear();
@@ -303,7 +360,8 @@ struct Collector : HandlerLimits {
     doc->events_.push_back(e);
     return true;
   }
-  bool on_uint64(std::uint64_t u, bj::string_view, bj::error_code&) {
+  bool on_uint64(std::uint64_t u, bj::string_view s, bj::error_code& ec) {
+    if (leading_zero(s, ec)) return false;
     pending.clear();
     Event e{};
     e.kind = Kind::uint64;
@@ -316,7 +374,7 @@ struct Collector : HandlerLimits {
     pending.append(s.data(), s.size());
     double d = 0;
     const auto r = std::from_chars(pending.data(), pending.data() + pending.size(), d);
-    if (r.ec == std::errc::result_out_of_range) d = HUGE_VAL;
+    if (r.ec == std::errc::result_out_of_range) d = out_of_range_value(pending);
     pending.clear();
     return push_double(d);
   }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 namespace nm::host {
@@ -46,6 +47,15 @@ TEST(ParseMessage, ReportsErrorsWithTheirPositions) {
        "invalid type: floating point `18446744073709552000.0`, expected u64 at line 1 column 29"},
       {R"({"rules": -9223372036854775808})",
        "invalid type: integer `-9223372036854775808`, expected a boolean at line 1 column 30"},
+      // Too small rounds to zero, too large stays out of range.
+      {R"({"url":"https://a.test/f.zip","size":1e-400})",
+       "invalid type: floating point `0.0`, expected u64 at line 1 column 43"},
+      {R"({"extra":1e400,"panel":true})", "number out of range at line 1 column 14"},
+      {R"({"cookieJar":[{"expires":-1e400}]})", "number out of range at line 1 column 31"},
+      // A leading zero is broken JSON at the digit after it, whatever type was asked.
+      {"[-01]", "invalid number at line 1 column 4"},
+      {"[012]", "invalid number at line 1 column 3"},
+      {R"({"rules":012})", "invalid number at line 1 column 11"},
       // Repeated keys: after the key and the white space behind it.
       {R"({"url": "a", "url": "b"})", "duplicate field `url` at line 1 column 18"},
       {"{\"url\": \"a\",\n \"v\": null,\n  \"url\" : \"b\"}", "duplicate field `url` at line 3 column 8"},
@@ -149,11 +159,24 @@ TEST(ParseMessage, ArrayFormsReadByPosition) {
 }
 
 TEST(ParseMessage, ExpiryIsTheNearestDouble) {
-  auto m = parse_message(R"({"cookieJar": [{"expires": 1.7976931348623157e308}, {"expires": 0.1}, {"expires": 9007199254740993}]})");
+  auto m = parse_message(R"({"cookieJar": [{"expires": 1.7976931348623157e308}, {"expires": 0.1},
+    {"expires": 9007199254740993}, {"expires": 1e-400}, {"expires": -1e-400}]})");
   ASSERT_TRUE(m.ok()) << m.error();
   EXPECT_EQ(*m->cookieJar[0].expires, 1.7976931348623157e308);
   EXPECT_EQ(*m->cookieJar[1].expires, 0.1);
   EXPECT_EQ(*m->cookieJar[2].expires, 9007199254740992.0);
+  EXPECT_EQ(*m->cookieJar[3].expires, 0.0);
+  EXPECT_FALSE(std::signbit(*m->cookieJar[3].expires));
+  EXPECT_TRUE(std::signbit(*m->cookieJar[4].expires));
+}
+
+TEST(ParseMessage, NumbersTooSmallForADoubleAreNumbers) {
+  const std::string tiny[] = {"1e-400", "2e-324", "-1e-400", "1e-99999",
+                              "0." + std::string(400, '0') + "1"};
+  for (const std::string& n : tiny) {
+    auto m = parse_message(R"({"extra":)" + n + R"(,"panel":true})");
+    EXPECT_TRUE(m.ok() && m->panel) << n << ": " << (m ? "" : m.error());
+  }
 }
 
 }  // namespace
