@@ -83,11 +83,13 @@ constexpr RecordSpec::Key kRuleKeys[] = {
     {"capture_min_kb", kCaptureMinKb},
 };
 
-constexpr RecordSpec kRulesSpec{"struct CaptureRules", kRuleFields, kRuleKeys};
+// The application writes objects only; an array in their place is a broken
+// file like any other wrong type, not a record read by position.
+constexpr RecordSpec kRulesSpec{"struct CaptureRules", kRuleFields, kRuleKeys, false};
 
 constexpr std::string_view kStoredFields[] = {"settings"};
 constexpr RecordSpec::Key kStoredKeys[] = {{"settings", 0}};
-constexpr RecordSpec kStoredSpec{"struct Stored", kStoredFields, kStoredKeys};
+constexpr RecordSpec kStoredSpec{"struct Stored", kStoredFields, kStoredKeys, false};
 
 bool read_browser(Cursor& c, std::vector<std::pair<std::string, bool>>& out) {
   std::pair<std::string, bool> entry;
