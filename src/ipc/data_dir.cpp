@@ -36,7 +36,9 @@ static std::optional<fs::path> exe_or_none() {
 std::optional<fs::path> portable_data_dir() { return portable_data_dir_for(exe_or_none()); }
 
 std::optional<fs::path> data_dir() {
-  if (auto env = os::get_env(kDataDirVariable)) return os::path_from_utf8(*env);
+  // The value is the folder as it is: a wide text that is no valid UTF-16
+  // still names the folder the application uses.
+  if (auto env = os::get_env_path(kDataDirVariable)) return env;
   // The roaming folder is asked for only when it is needed.
   if (auto portable = portable_data_dir()) return portable;
   return data_dir_from(std::nullopt, std::nullopt, os::roaming_app_data());

@@ -19,6 +19,9 @@ std::string path_display(const fs::path& p);
 
 // A variable that is present with an empty value yields "".
 std::optional<std::string> get_env(const char* name);
+// The same value as a path, unchanged: on Windows the wide text as it is,
+// without a round trip through UTF-8 that would alter unpaired surrogates.
+std::optional<fs::path> get_env_path(const char* name);
 
 // How the PATH variable lists folders: Windows separates them with ';' and
 // drops double quotes (which may hold a ';'); POSIX separates them with ':'.

@@ -27,6 +27,12 @@ PathListRules path_list_rules() {
   return PathListRules::posix;
 }
 
+std::optional<fs::path> get_env_path(const char* name) {
+  const char* v = ::getenv(name);
+  if (!v) return std::nullopt;
+  return fs::path(v);
+}
+
 Result<fs::path> exe_path() {
   char buf[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);

@@ -19,18 +19,30 @@ std::optional<std::string> path_to_utf8(const fs::path& p) { return win::from_wi
 
 std::string path_display(const fs::path& p) { return win::from_wide_lossy(p.native()); }
 
-std::optional<std::string> get_env(const char* name) {
+static std::optional<std::wstring> get_env_wide(const char* name) {
   const std::wstring wname = win::to_wide(name);
   SetLastError(0);
   const DWORD n = GetEnvironmentVariableW(wname.c_str(), nullptr, 0);
   if (n == 0) {
     if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
-    return std::string();
+    return std::wstring();
   }
   std::wstring buf(n, L'\0');
   const DWORD m = GetEnvironmentVariableW(wname.c_str(), buf.data(), n);
   buf.resize(m);
-  return win::from_wide_lossy(buf);
+  return buf;
+}
+
+std::optional<std::string> get_env(const char* name) {
+  auto wide = get_env_wide(name);
+  if (!wide) return std::nullopt;
+  return win::from_wide_lossy(*wide);
+}
+
+std::optional<fs::path> get_env_path(const char* name) {
+  auto wide = get_env_wide(name);
+  if (!wide) return std::nullopt;
+  return fs::path(std::move(*wide));
 }
 
 PathListRules path_list_rules() {
