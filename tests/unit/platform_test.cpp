@@ -89,6 +89,17 @@ TEST(SystemErrors, NotFoundIsTheKindCallersTellApart) {
     ASSERT_FALSE(r) << c.path;
     EXPECT_EQ(r.error_kind(), c.want) << c.path << ": " << r.error();
   }
+#ifdef _WIN32
+  {
+    // Held without sharing by another opener: in use for now, not missing.
+    const HANDLE h = CreateFileW((tmp / "file").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    const auto r = read_file(tmp / "file");
+    CloseHandle(h);
+    EXPECT_EQ(r.error_kind(), ErrorKind::in_use) << (r ? "read" : r.error());
+  }
+#endif
   const auto run = run_captured(tmp / "no-such-program.exe", {});
   ASSERT_FALSE(run);
   EXPECT_EQ(run.error_kind(), ErrorKind::not_found);

@@ -200,4 +200,31 @@ bool move_replace(const fs::path& from, const fs::path& to) {
   return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+FileLock::FileLock(const fs::path& p) {
+  Handle h(CreateFileW(p.c_str(), GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (h) handle_ = reinterpret_cast<intptr_t>(h.release());
+}
+
+FileLock::~FileLock() {
+  if (handle_ == -1) return;
+  // Closing the handle releases the lock too; unlocking first says so.
+  const Handle h(reinterpret_cast<HANDLE>(handle_));
+  if (held_) {
+    OVERLAPPED o{};
+    UnlockFileEx(h.get(), 0, 1, 0, &o);
+  }
+}
+
+bool FileLock::try_lock() {
+  if (handle_ == -1) return false;
+  if (!held_) {
+    OVERLAPPED o{};
+    held_ = LockFileEx(reinterpret_cast<HANDLE>(handle_),
+                       LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &o) != 0;
+  }
+  return held_;
+}
+
 }  // namespace nm::os
