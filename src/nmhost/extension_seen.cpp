@@ -1,5 +1,6 @@
 #include "nmhost/extension_seen.hpp"
 
+#include <optional>
 #include <random>
 
 #include "base/text.hpp"
@@ -74,11 +75,31 @@ Result<std::string> read_list(const std::filesystem::path& file) {
   }
 }
 
+// The list to write for this browser and version, or none when the file was
+// read and already says so (or the browser has no name).
+std::optional<std::vector<ExtensionSeenEntry>> update_of(const std::filesystem::path& file,
+                                                         std::string_view browser,
+                                                         std::string_view version) {
+  auto text = read_list(file);
+  const bool read = text.ok() && is_valid_utf8(*text);
+  auto entries = read ? parse_extension_seen(*text) : std::vector<ExtensionSeenEntry>{};
+  if (read) {
+    if (browser.empty()) return std::nullopt;
+    for (const auto& e : entries)
+      if (e.browser == browser && e.version == version) return std::nullopt;
+  }
+  std::erase_if(entries, [&](const ExtensionSeenEntry& e) { return e.browser == browser; });
+  entries.push_back({std::string(browser), std::string(version)});
+  return entries;
+}
+
 }  // namespace
 
 void record_extension_seen(const std::filesystem::path& data_dir, std::string_view browser,
                            std::string_view version) {
   const auto file = data_dir / kExtensionSeenFile;
+  // Most messages change nothing, and finding that out needs no lock.
+  if (!update_of(file, browser, version)) return;
   // Hosts of several browsers may run at once on one data directory. Each
   // reads, changes and writes the list under this lock, so that none writes
   // back a list read before another's change and drops that browser's line.
@@ -87,18 +108,10 @@ void record_extension_seen(const std::filesystem::path& data_dir, std::string_vi
   for (const int64_t deadline = after_ms(kLockWaitMs);
        !lock.try_lock() && lock.is_open() && before(deadline);)
     os::sleep_ms(1);
-  auto text = read_list(file);
-  const bool read = text.ok() && is_valid_utf8(*text);
-  auto entries = read ? parse_extension_seen(*text) : std::vector<ExtensionSeenEntry>{};
-  if (read) {
-    if (browser.empty()) return;
-    for (const auto& e : entries)
-      if (e.browser == browser && e.version == version) return;
-  }
-  std::erase_if(entries, [&](const ExtensionSeenEntry& e) { return e.browser == browser; });
-  entries.push_back({std::string(browser), std::string(version)});
+  const auto entries = update_of(file, browser, version);
+  if (!entries) return;
   (void)os::make_dirs(data_dir);
-  replace_file(file, format_extension_seen(entries));
+  replace_file(file, format_extension_seen(*entries));
 }
 
 }  // namespace nm::host
