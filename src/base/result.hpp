@@ -12,6 +12,8 @@ enum class ErrorKind {
   other,
   not_found,  // the file, folder or program is not there
   timed_out,  // a wait ran out before the other side acted
+  in_use,     // another process holds the file for the moment (Windows
+              // sharing and lock violations); trying again may succeed
 };
 
 struct Error {

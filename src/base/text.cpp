@@ -6,40 +6,39 @@ namespace nm {
 
 char32_t next_code_point(std::string_view s, size_t& i) {
   const auto b0 = static_cast<unsigned char>(s[i]);
-  if (b0 < 0x80) {
-    ++i;
-    return b0;
-  }
+  ++i;
+  if (b0 < 0x80) return b0;
   int len = 0;
   char32_t cp = 0;
-  char32_t min = 0;
-  if ((b0 & 0xE0) == 0xC0) {
-    len = 2, cp = b0 & 0x1F, min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    len = 3, cp = b0 & 0x0F, min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    len = 4, cp = b0 & 0x07, min = 0x10000;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    len = 2, cp = b0 & 0x1F;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    len = 3, cp = b0 & 0x0F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    len = 4, cp = b0 & 0x07;
   } else {
-    ++i;
     return 0xFFFD;
   }
-  if (i + len > s.size()) {
-    ++i;
-    return 0xFFFD;
-  }
-  for (int k = 1; k < len; ++k) {
-    const auto b = static_cast<unsigned char>(s[i + k]);
-    if ((b & 0xC0) != 0x80) {
-      ++i;
-      return 0xFFFD;
-    }
+  // The second byte's range depends on the first, which rules out overlong
+  // forms, surrogates and code points beyond U+10FFFF.
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (b0 == 0xE0)
+    lo = 0xA0;
+  else if (b0 == 0xED)
+    hi = 0x9F;
+  else if (b0 == 0xF0)
+    lo = 0x90;
+  else if (b0 == 0xF4)
+    hi = 0x8F;
+  for (int k = 1; k < len; ++k, lo = 0x80, hi = 0xBF) {
+    // A byte that cannot continue the sequence ends it: the bytes taken so
+    // far are one invalid sequence and the byte starts the next.
+    if (i >= s.size()) return 0xFFFD;
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b < lo || b > hi) return 0xFFFD;
     cp = (cp << 6) | (b & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
     ++i;
-    return 0xFFFD;
   }
-  i += len;
   return cp;
 }
 
@@ -61,6 +60,7 @@ void append_utf8(std::string& out, char32_t cp) {
   }
 }
 
+// The length of the valid sequence at i, or 0 when it is invalid.
 static size_t valid_sequence_length(std::string_view s, size_t i) {
   size_t j = i;
   const char32_t cp = next_code_point(s, j);
@@ -84,16 +84,7 @@ bool is_valid_utf8(std::string_view s) {
 std::string utf8_lossy(std::string_view s) {
   std::string out;
   out.reserve(s.size());
-  for (size_t i = 0; i < s.size();) {
-    const size_t n = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : valid_sequence_length(s, i);
-    if (n == 0) {
-      append_utf8(out, 0xFFFD);
-      ++i;
-    } else {
-      out.append(s.substr(i, n));
-      i += n;
-    }
-  }
+  for (size_t i = 0; i < s.size();) append_utf8(out, next_code_point(s, i));
   return out;
 }
 

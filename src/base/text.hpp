@@ -7,8 +7,10 @@
 
 namespace nm {
 
-// Decodes one code point at `i`, advancing `i`. Invalid bytes decode as
-// U+FFFD one byte at a time, so the walk always moves on.
+// Decodes one code point at `i`, advancing `i`. An invalid sequence decodes
+// as one U+FFFD for each maximal subpart (a lead byte and the continuation
+// bytes that may follow it, or one stray byte), Unicode's recommended
+// practice; the walk always moves on.
 char32_t next_code_point(std::string_view s, size_t& i);
 void append_utf8(std::string& out, char32_t cp);
 bool is_valid_utf8(std::string_view s);

@@ -60,7 +60,10 @@ std::optional<fs::path> portable_data_dir() {
 }
 
 std::optional<fs::path> data_dir() {
-  return settled(choose_data_dir(os::get_env(kDataDirVariable), exe_or_none, os::roaming_app_data));
+  // The variable's value is the folder as it is: a wide text that is no valid
+  // UTF-16 still names the folder the application uses.
+  if (auto env = os::get_env_path(kDataDirVariable)) return env;
+  return settled(choose_data_dir(std::nullopt, exe_or_none, os::roaming_app_data));
 }
 
 Result<fs::path> exe_dir() {

@@ -1,8 +1,11 @@
 #include "ipc/send.hpp"
 
+#include <algorithm>
+
 #include "base/text.hpp"
 #include "ipc/data_dir.hpp"
 #include "ipc/endpoint.hpp"
+#include "platform/clock.hpp"
 #include "platform/net.hpp"
 
 namespace nm::ipc {
@@ -10,13 +13,23 @@ namespace nm::ipc {
 namespace {
 
 // Bytes up to and including the first line feed, or to the end of the
-// stream. Whatever follows the line feed is dropped.
+// stream. Whatever follows the line feed is dropped. The whole line must come
+// within one time-out, however it trickles in, and within kMaxAnswerBytes, so
+// that a faulty application holds neither the host (and with it every later
+// message of the browser) nor its memory for longer.
 Result<std::string> read_line(os::TcpStream& s) {
+  const int64_t deadline = os::monotonic_ns() + int64_t{kAnswerTimeoutMs} * 1000000;
   std::string line;
   char buf[8192];
   for (;;) {
-    auto n = s.recv(buf, sizeof buf);
-    if (!n) return Error{n.error()};
+    const int64_t left_ns = deadline - os::monotonic_ns();
+    if (left_ns <= 0) return os::TcpStream::recv_timeout_error();
+    // Without the time-out the wait is merely unbounded; carry on.
+    s.set_recv_timeout(static_cast<int>((left_ns + 999999) / 1000000));
+    // Room for the longest line and its line feed, and not a byte more.
+    const size_t room = std::min(sizeof buf, kMaxAnswerBytes + 1 - line.size());
+    auto n = s.recv(buf, room);
+    if (!n) return n.failure();
     if (*n == 0) return line;
     const std::string_view got(buf, *n);
     const size_t lf = got.find('\n');
@@ -25,14 +38,13 @@ Result<std::string> read_line(os::TcpStream& s) {
       return line;
     }
     line.append(got);
+    if (line.size() > kMaxAnswerBytes) return Error{std::string(kAnswerTooLong)};
   }
 }
 
 AppAnswer exchange(const Endpoint& ep, const AppRequest& request) {
   auto conn = os::TcpStream::connect_loopback(ep.port, kConnectTimeoutMs);
   if (!conn) return AppAnswer::unreachable("cannot connect: " + conn.error());
-  // Without the time-out the wait is merely unbounded; carry on.
-  conn->set_recv_timeout(kAnswerTimeoutMs);
   if (auto sent = conn->send_all(serialize_request(request, ep.token)); !sent)
     return AppAnswer::failed(sent.error());
   auto line = read_line(*conn);

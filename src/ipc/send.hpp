@@ -12,7 +12,13 @@ namespace nm::ipc {
 namespace fs = std::filesystem;
 
 inline constexpr int kConnectTimeoutMs = 500;
+// One deadline for the whole answer line, counted from the end of the request.
 inline constexpr int kAnswerTimeoutMs = 2000;
+// The longest answer line read, its line feed not counted: ample for any real
+// answer, and a bound on what a faulty application costs the host. A longer
+// line is a failure with kAnswerTooLong as its text.
+inline constexpr size_t kMaxAnswerBytes = 64 * 1024;
+inline constexpr std::string_view kAnswerTooLong = "answer line longer than 65536 bytes";
 
 struct AppAnswer {
   // too_large: the application refused the request for its size.

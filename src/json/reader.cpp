@@ -241,7 +241,7 @@ bool Cursor::read_record(const RecordLayout& layout,
       seen[index] = true;
       if (!field(*this, index)) return false;
     }
-  } else if (first.kind == Kind::array_begin) {
+  } else if (first.kind == Kind::array_begin && layout.by_position) {
     ++pos_;
     for (size_t i = 0; i < layout.fields.size(); ++i) {
       const Event& e = peek();

@@ -39,6 +39,7 @@ struct RecordLayout {
     size_t field;
   };
   std::span<const Key> keys;  // keys accepted in object form
+  bool by_position = true;    // also read from an array, field by field
 };
 
 class Cursor {
@@ -65,8 +66,9 @@ class Cursor {
   bool read_tuple(size_t n, std::string_view expected,
                   const std::function<bool(Cursor&, size_t)>& element);
   // A record as an object (keys of the layout; unknown keys skipped; a field
-  // given twice is an error) or as an array read by position (missing
-  // trailing values keep their defaults; an extra value is an error).
+  // given twice is an error) or, unless the layout says otherwise, as an
+  // array read by position (missing trailing values keep their defaults; an
+  // extra value is an error).
   // `field(i)` reads the value of field i. `seen`, when given, receives which
   // fields were present.
   bool read_record(const RecordLayout& layout, const std::function<bool(Cursor&, size_t)>& field,

@@ -1,5 +1,6 @@
 #include "nmhost/extension_seen.hpp"
 
+#include <optional>
 #include <random>
 
 #include "base/text.hpp"
@@ -32,34 +33,85 @@ std::string format_extension_seen(const std::vector<ExtensionSeenEntry>& entries
   return out;
 }
 
+namespace {
+
+// Waits are short: the lock is held for one read and one write, and a file
+// refused for the moment is usually free again within milliseconds.
+constexpr int kLockWaitMs = 1000;
+constexpr int kRetryMs = 200;
+
+bool before(int64_t deadline) {
+  return os::monotonic_ns() < deadline;
+}
+int64_t after_ms(int ms) {
+  return os::monotonic_ns() + int64_t{ms} * 1000000;
+}
+
 // Replaces the file whole: the new content goes to a temporary file beside it
-// that is then moved over the old one, so an interrupted write or a second
-// host writing at the same time never leaves a half-written list. Should the
-// move fail, the file is written in place.
-static void replace_file(const std::filesystem::path& file, std::string_view content) {
+// that is then moved over the old one, so an interrupted write never leaves a
+// half-written list. Windows (and Wine) refuse the move while another process
+// has the file open, so a refused move is tried again for a while; only then
+// is the file written in place.
+void replace_file(const std::filesystem::path& file, std::string_view content) {
   std::random_device random;
   auto temp = file;
   temp += ".tmp-" + std::to_string(random()) + "-" + std::to_string(os::monotonic_ns());
-  if (os::write_file(temp, content) && os::move_replace(temp, file)) return;
+  if (os::write_file(temp, content)) {
+    for (const int64_t deadline = after_ms(kRetryMs);; os::sleep_ms(1)) {
+      if (os::move_replace(temp, file)) return;
+      if (!before(deadline)) break;
+    }
+  }
   os::remove_file(temp);
   os::write_file(file, content);
 }
 
-void record_extension_seen(const std::filesystem::path& data_dir, std::string_view browser,
-                           std::string_view version) {
-  const auto file = data_dir / kExtensionSeenFile;
-  auto text = os::read_file(file);
+// A file refused for the moment is not a missing file: taken for one, it
+// would be rewritten with this browser's line alone.
+Result<std::string> read_list(const std::filesystem::path& file) {
+  for (const int64_t deadline = after_ms(kRetryMs);; os::sleep_ms(1)) {
+    auto text = os::read_file(file);
+    if (text || text.error_kind() != ErrorKind::in_use || !before(deadline)) return text;
+  }
+}
+
+// The list to write for this browser and version, or none when the file was
+// read and already says so (or the browser has no name).
+std::optional<std::vector<ExtensionSeenEntry>> update_of(const std::filesystem::path& file,
+                                                         std::string_view browser,
+                                                         std::string_view version) {
+  auto text = read_list(file);
   const bool read = text.ok() && is_valid_utf8(*text);
   auto entries = read ? parse_extension_seen(*text) : std::vector<ExtensionSeenEntry>{};
   if (read) {
-    if (browser.empty()) return;
+    if (browser.empty()) return std::nullopt;
     for (const auto& e : entries)
-      if (e.browser == browser && e.version == version) return;
+      if (e.browser == browser && e.version == version) return std::nullopt;
   }
   std::erase_if(entries, [&](const ExtensionSeenEntry& e) { return e.browser == browser; });
   entries.push_back({std::string(browser), std::string(version)});
+  return entries;
+}
+
+}  // namespace
+
+void record_extension_seen(const std::filesystem::path& data_dir, std::string_view browser,
+                           std::string_view version) {
+  const auto file = data_dir / kExtensionSeenFile;
+  // Most messages change nothing, and finding that out needs no lock.
+  if (!update_of(file, browser, version)) return;
+  // Hosts of several browsers may run at once on one data directory. Each
+  // reads, changes and writes the list under this lock, so that none writes
+  // back a list read before another's change and drops that browser's line.
+  // A lock that cannot be had in time is gone without; the update goes ahead.
+  os::FileLock lock(data_dir / kExtensionSeenLockFile);
+  for (const int64_t deadline = after_ms(kLockWaitMs);
+       !lock.try_lock() && lock.is_open() && before(deadline);)
+    os::sleep_ms(1);
+  const auto entries = update_of(file, browser, version);
+  if (!entries) return;
   (void)os::make_dirs(data_dir);
-  replace_file(file, format_extension_seen(entries));
+  replace_file(file, format_extension_seen(*entries));
 }
 
 }  // namespace nm::host

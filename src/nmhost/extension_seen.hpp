@@ -14,6 +14,8 @@ struct ExtensionSeenEntry {
 };
 
 inline constexpr const char* kExtensionSeenFile = "extension-seen";
+// Taken by every host around its update of the file; holds nothing.
+inline constexpr const char* kExtensionSeenLockFile = "extension-seen.lock";
 
 std::vector<ExtensionSeenEntry> parse_extension_seen(std::string_view text);
 std::string format_extension_seen(const std::vector<ExtensionSeenEntry>& entries);

@@ -1,7 +1,9 @@
 #include "nmhost/reply.hpp"
 
+#include "base/text.hpp"
 #include "ipc/capture/decision.hpp"
 #include "json/writer.hpp"
+#include "nmhost/framing.hpp"
 
 namespace nm::host {
 
@@ -87,7 +89,7 @@ class ReplyWriter : public json::ObjectWriter {
 
 }  // namespace
 
-std::string serialize_reply(const Reply& r) {
+static std::string serialize_whole(const Reply& r) {
   std::string out;
   ReplyWriter w(out);
   w.flag("ok", r.ok);
@@ -104,6 +106,55 @@ std::string serialize_reply(const Reply& r) {
   w.opt_text("declined", r.declined);
   w.end();
   return out;
+}
+
+namespace {
+
+// Bytes a character takes in a JSON string, as append_string writes it.
+size_t escaped_size(char32_t cp) {
+  if (cp == '"' || cp == '\\' || cp == '\b' || cp == '\t' || cp == '\n' || cp == '\f' || cp == '\r')
+    return 2;
+  if (cp < 0x20) return 6;
+  return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+}
+
+// The longest start of `text`, whole characters only, whose escaped form
+// takes at most `budget` bytes.
+std::string_view escaped_prefix(std::string_view text, size_t budget) {
+  size_t used = 0;
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t next = i;
+    const size_t n = escaped_size(next_code_point(text, next));
+    if (used + n > budget) break;
+    used += n;
+    i = next;
+  }
+  return text.substr(0, i);
+}
+
+constexpr std::string_view kCutMark = "\xE2\x80\xA6";  // …
+
+}  // namespace
+
+// A browser takes at most 1 MiB in one message from its host and drops the
+// whole connection on a longer one, losing every later message of the
+// session. Only an error text grows that large (it may quote a string of the
+// message, escaped twice over), so that text alone is cut to fit, at a
+// character boundary and marked with a trailing "…". Every reply that fits
+// is written as it is.
+std::string serialize_reply(const Reply& r) {
+  std::string out = serialize_whole(r);
+  if (out.size() <= MAX_MESSAGE_BYTES || !r.error) return out;
+  std::string quoted;
+  json::append_string(quoted, *r.error);
+  // The reply without the error's characters (its quotes stay).
+  const size_t others = out.size() - (quoted.size() - 2);
+  if (others + kCutMark.size() > MAX_MESSAGE_BYTES) return out;
+  Reply cut = r;
+  cut.error = std::string(escaped_prefix(*r.error, MAX_MESSAGE_BYTES - others - kCutMark.size())) +
+              std::string(kCutMark);
+  return serialize_whole(cut);
 }
 
 }  // namespace nm::host

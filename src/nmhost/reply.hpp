@@ -42,7 +42,8 @@ Reply rules_summary(const capture::CaptureRules& rules, std::string_view browser
 // What the browser is told of an attempt to reach the application.
 Reply reply_for_outcome(const Outcome& outcome);
 
-// Compact JSON, keys in the record's order, absent fields left out.
+// Compact JSON, keys in the record's order, absent fields left out. A reply
+// over MAX_MESSAGE_BYTES has its error text cut to fit, ending in "…".
 std::string serialize_reply(const Reply& reply);
 
 }  // namespace nm::host

@@ -1,5 +1,6 @@
 #pragma once
 // Files, folders, the environment and the program's own location.
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -19,6 +20,9 @@ std::string path_display(const fs::path& p);
 
 // A variable that is present with an empty value yields "".
 std::optional<std::string> get_env(const char* name);
+// The same value as a path, unchanged: on Windows the wide text as it is,
+// without a round trip through UTF-8 that would alter unpaired surrogates.
+std::optional<fs::path> get_env_path(const char* name);
 
 // How the PATH variable lists folders: Windows separates them with ';' and
 // drops double quotes (which may hold a ';'); POSIX separates them with ':'.
@@ -49,5 +53,25 @@ bool is_dir(const fs::path& p);
 bool metadata_readable(const fs::path& p);
 // Moves a file or folder, replacing an existing file at the target.
 bool move_replace(const fs::path& from, const fs::path& to);
+
+// An exclusive lock on a lock file of its own (created when absent, never
+// written, never removed), held until the object goes or the process ends.
+// It orders only those who take it: the shared file it guards stays open to
+// every reader and writer.
+class FileLock {
+ public:
+  explicit FileLock(const fs::path& p);
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  // False when the lock file could not be opened or created.
+  bool is_open() const { return handle_ != -1; }
+  // One attempt, without waiting: false while another holder has the lock.
+  bool try_lock();
+
+ private:
+  intptr_t handle_ = -1;
+  bool held_ = false;
+};
 
 }  // namespace nm::os

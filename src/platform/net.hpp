@@ -26,8 +26,11 @@ class TcpStream {
   // "connection timed out" (of the kind timed_out).
   static Result<TcpStream> connect_loopback(uint16_t port, int timeout_ms);
 
-  // SO_RCVTIMEO; false when it cannot be set.
+  // SO_RCVTIMEO (ms > 0); false when it cannot be set.
   bool set_recv_timeout(int ms);
+  // The system's error for a receive that ran out of time (what recv gives
+  // once SO_RCVTIMEO has passed).
+  static Error recv_timeout_error();
   // Sends every byte; the error is the system's text.
   Status send_all(std::string_view bytes);
   // Up to n bytes; 0 at the end of the stream; the error is the system's (a

@@ -73,6 +73,15 @@ TEST(Framing, SizeLimitAndEndsOfInput) {
       R"({"ok":false,"error":"invalid type: integer `1`, expected a boolean at line 1 column 2","why":"refused"})";
   const std::string too_large_1048577 =
       R"({"ok":false,"error":"a message of 1048577 bytes","why":"too-large"})";
+  // A message within the limit whose refusal quotes it, escaped twice over:
+  // the error is cut so that the reply stays within what a browser takes.
+  std::string quotes = R"({"rules":")", cut = R"({"ok":false,"error":"invalid type: string \")";
+  for (int i = 0; i < 524280; ++i) quotes += R"(\")";
+  for (int i = 0; i < 262127; ++i) cut += R"(\\\")";
+  quotes += "\"}";
+  cut += "\\\\\u2026\",\"why\":\"refused\"}";
+  ASSERT_EQ(quotes.size(), 1048572u);
+  ASSERT_EQ(cut.size(), 1048575u);
 
   const struct {
     const char* name;
@@ -84,6 +93,7 @@ TEST(Framing, SizeLimitAndEndsOfInput) {
       {"at the limit", frame(at_limit) + bad, 0,
        {R"({"ok":false,"error":"not an http(s) or ftp(s) URL","why":"refused"})", bad_reply}, ""},
       {"one over, then the next frame", frame(over_limit) + bad, 0, {too_large_1048577, bad_reply}, ""},
+      {"reply cut to the limit, then the next frame", frame(quotes) + bad, 0, {cut, bad_reply}, ""},
       {"huge length, input closed early", std::string("\xff\xff\xff\xff", 4) + "0123456789", 0,
        {R"({"ok":false,"error":"a message of 4294967295 bytes","why":"too-large"})"}, ""},
       {"input closed inside the length", std::string("\x05\x00", 2), 0, {}, ""},

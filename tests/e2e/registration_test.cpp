@@ -272,11 +272,18 @@ TEST_F(Registration, UnwritableFirefoxManifestKeepsTheChromiumPart) {
 
 TEST_F(Registration, RegFailureEndsWithItsTrimmedErrorText) {
   if (under_wine()) GTEST_SKIP() << "Wine's reg.exe cannot be made to fail on demand";
-  write_text(dir_ / "reg-fail", " \t\xFF ERROR: Access is denied.\r\n\n");
+  // One U+FFFD for each invalid sequence: a lone byte, a cut 3-byte and a cut 4-byte one.
+  write_text(dir_ / "reg-fail",
+             " \t\xFF ERROR: A\xE2\x82"
+             "B\xF0\x9F\x98"
+             "C denied.\r\n\n");
   const auto r = host({"--register", "--all-users"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, std::string(kPrefix) + "\xEF\xBF\xBD ERROR: Access is denied.\n");
+  EXPECT_EQ(r.err, std::string(kPrefix) +
+                       "\xEF\xBF\xBD ERROR: A\xEF\xBF\xBD"
+                       "B\xEF\xBF\xBD"
+                       "C denied.\n");
   // The first failure ends the mode; the manifest written before it stays.
   EXPECT_EQ(reg_calls().size(), 1u);
   EXPECT_EQ(read_text(dir_ / kChromiumFile), chromium_manifest());

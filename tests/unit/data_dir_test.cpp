@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "platform/fs.hpp"
 #include "scoped_env.hpp"
 #include "temp_folder.hpp"
@@ -24,6 +26,12 @@ TEST(DataDir, VariableWinsUnchecked) {
   const test::ScopedEnv variable("QTM_DATA_DIR", os::path_to_utf8(missing));
   ASSERT_TRUE(variable.ok());
   EXPECT_EQ(data_dir(), missing);
+#ifdef _WIN32
+  // The wide value as it is: an unpaired surrogate is part of the folder's name.
+  const std::wstring odd = missing.native() + L"\xD800";
+  ASSERT_EQ(_wputenv((L"QTM_DATA_DIR=" + odd).c_str()), 0);
+  EXPECT_TRUE(data_dir() && data_dir()->native() == odd);
+#endif
 }
 
 TEST(DataDir, PortableFolderMustBeAWritableFolder) {

@@ -11,6 +11,13 @@ TEST(SanitizeText, CutsCodePointsAndBlanksControls) {
   EXPECT_EQ(sanitize_text("日本語テキスト", 2), "日本");
   EXPECT_EQ(sanitize_text("short", 32), "short");
   EXPECT_EQ(sanitize_text("", 5), "");
+  // One U+FFFD per invalid sequence, counted as one character.
+  EXPECT_EQ(sanitize_text("A\xE2\x82"
+                          "B\xF0\x9F\x98"
+                          "C\xFF",
+                          9),
+            "A\uFFFDB\uFFFDC\uFFFD");
+  EXPECT_EQ(sanitize_text("\xED\xA0\x80\xC0\xAF", 9), "\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
   const std::string why = "not a wire word\nand then some more text here";
   EXPECT_EQ(sanitize_text(why, 32), "not a wire word and then some mo");
 }

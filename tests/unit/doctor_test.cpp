@@ -132,6 +132,9 @@ TEST(DoctorSettings, VerdictsAndOptionsInEffect) {
        {"problem downloads.json", "ok capture options"},
        "discarded: invalid value: integer `-1`, expected u64 at line 1 column 52. Because of this "
        "one error every capture option is at its default, the valid ones included."},
+      {R"({"settings":[false]})",
+       {"problem downloads.json", "ok capture options"},
+       "discarded: invalid type: sequence, expected struct CaptureRules at line 1 column 12."},
       {"\xEF\xBB\xBF{}", {"problem downloads.json", "ok capture options"}, "byte-order mark"},
       {"/", {"problem downloads.json", "ok capture options"}, "cannot be read ("},
       {R"({"settings":{"advanced_integration":false}})",

@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
+
+#include "platform/fs.hpp"
 
 namespace nm::host {
 namespace {
@@ -50,10 +55,35 @@ TEST(ExtensionSeen, RecordsChangesOnly) {
   std::ofstream(file, std::ios::binary) << "\xff\xfe";
   record_extension_seen(dir.path, "", "1");
   EXPECT_EQ(slurp(file), "\t1\n");
-  // No temporary file is left behind.
-  size_t files = 0;
-  for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path)) ++files;
-  EXPECT_EQ(files, 1u);
+  // No temporary file is left behind; the lock file stays, empty.
+  std::vector<std::string> files;
+  for (const auto& e : fs::directory_iterator(dir.path))
+    files.push_back(e.path().filename().string());
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"extension-seen", "extension-seen.lock"}));
+  EXPECT_EQ(slurp(dir.path / "extension-seen.lock"), "");
+}
+
+// One host at a time updates the list; one that cannot have the lock waits a
+// bounded time and then updates it anyway.
+TEST(ExtensionSeen, UpdatesTakeTurnsWithABoundedWait) {
+  TempFolder dir;
+  fs::create_directories(dir.path);
+  const auto lock_file = dir.path / kExtensionSeenLockFile;
+  auto first = std::make_optional<os::FileLock>(lock_file);
+  os::FileLock second(lock_file);
+  ASSERT_TRUE(first->try_lock());
+  EXPECT_FALSE(second.try_lock());
+
+  const auto start = std::chrono::steady_clock::now();
+  record_extension_seen(dir.path, "Opera", "1");
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(slurp(dir.path / "extension-seen"), "Opera\t1\n");
+  EXPECT_GE(waited, std::chrono::milliseconds(900));
+  EXPECT_LT(waited, std::chrono::seconds(5));
+
+  first.reset();
+  EXPECT_TRUE(second.try_lock());
 }
 
 }  // namespace

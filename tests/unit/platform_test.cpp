@@ -1,7 +1,12 @@
-// The platform layer where its own behaviour matters: captured runs and the
-// kinds of errors that callers act on.
+// The platform layer where its own behaviour matters: captured runs, the
+// kinds of errors that callers act on, and console output.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include "platform/console.hpp"
 #include "platform/error.hpp"
 #include "platform/fs.hpp"
 #include "platform/process.hpp"
@@ -84,12 +89,41 @@ TEST(SystemErrors, NotFoundIsTheKindCallersTellApart) {
     ASSERT_FALSE(r) << c.path;
     EXPECT_EQ(r.error_kind(), c.want) << c.path << ": " << r.error();
   }
+#ifdef _WIN32
+  {
+    // Held without sharing by another opener: in use for now, not missing.
+    const HANDLE h = CreateFileW((tmp / "file").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    const auto r = read_file(tmp / "file");
+    CloseHandle(h);
+    EXPECT_EQ(r.error_kind(), ErrorKind::in_use) << (r ? "read" : r.error());
+  }
+#endif
   const auto run = run_captured(tmp / "no-such-program.exe", {});
   ASSERT_FALSE(run);
   EXPECT_EQ(run.error_kind(), ErrorKind::not_found);
   EXPECT_EQ(run.error(), not_found_error().text);
   EXPECT_EQ(not_found_error().kind, ErrorKind::not_found);
 }
+
+#ifdef _WIN32
+// A pipe in non-blocking mode takes what fits and then reports success with
+// nothing written: the write must fail, not spin.
+TEST(Console, OutputThatTakesNothingFails) {
+  HANDLE read_end = nullptr, write_end = nullptr;
+  ASSERT_TRUE(CreatePipe(&read_end, &write_end, nullptr, 4096));
+  DWORD mode = PIPE_NOWAIT;
+  ASSERT_TRUE(SetNamedPipeHandleState(write_end, &mode, nullptr, nullptr));
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  SetStdHandle(STD_OUTPUT_HANDLE, write_end);
+  const Status st = write_stdout(std::string(1 << 20, 'x'));
+  SetStdHandle(STD_OUTPUT_HANDLE, out);
+  CloseHandle(write_end);
+  CloseHandle(read_end);
+  EXPECT_FALSE(st.ok());
+}
+#endif
 
 }  // namespace
 }  // namespace nm::os

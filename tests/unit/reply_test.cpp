@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "nmhost/framing.hpp"
+
 namespace nm::host {
 namespace {
 
@@ -43,6 +45,34 @@ TEST(Reply, SerialisesOnlyPresentFieldsInOrder) {
   };
   for (const auto& c : cases) EXPECT_EQ(serialize_reply(c.reply), c.want);
   EXPECT_EQ(serialize_reply(success_reply()).size(), 11u);
+}
+
+// No reply exceeds what a browser takes from its host: an error text that
+// would is cut at a character boundary and marked; the rest stays.
+TEST(Reply, OversizedErrorIsCutToFit) {
+  const std::string head = R"({"ok":false,"error":")", tail = R"(","why":"refused"})";
+  const size_t room = MAX_MESSAGE_BYTES - head.size() - tail.size();  // for the escaped error
+  const size_t left = room - 3;                                       // beside the mark "…"
+  const auto times = [](std::string_view s, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += s;
+    return out;
+  };
+  const struct {
+    const char* name;
+    std::string error;
+    std::string want;  // the error as written in the reply
+  } cases[] = {
+      {"fits exactly", std::string(room, 'x'), std::string(room, 'x')},
+      {"one byte over", std::string(room + 1, 'x'), std::string(left, 'x') + "\u2026"},
+      {"escapes are not split", std::string(room, '\x01'), times("\\u0001", left / 6) + "\u2026"},
+      {"characters are not split", times("\u20AC", room), times("\u20AC", left / 3) + "\u2026"},
+  };
+  for (const auto& c : cases) {
+    const std::string got = serialize_reply(refused_reply(Why::refused, c.error));
+    EXPECT_LE(got.size(), size_t{MAX_MESSAGE_BYTES}) << c.name;
+    EXPECT_TRUE(got == head + c.want + tail) << c.name << ": " << got.substr(got.size() - 40);
+  }
 }
 
 }  // namespace

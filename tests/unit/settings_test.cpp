@@ -66,6 +66,11 @@ TEST(ReadCaptureRules, RejectsTheWholeFileForOneFault) {
       {R"({"settings":{"browsers":[],"browsers":[]}})", "duplicate field `browsers`"},
       {R"({"settings":{"excluded_addresses":["a",1]}})", "invalid type: integer `1`"},
       {R"({"settings":{}} x)", "trailing characters"},
+      // Objects only: the array form belongs to messages and ipc.json.
+      {R"({"settings":[false]})",
+       "invalid type: sequence, expected struct CaptureRules at line 1 column 12"},
+      {R"([{"advanced_integration":false}])",
+       "invalid type: sequence, expected struct Stored at line 1 column 0"},
       {"", "EOF"},
   };
   for (const auto& [json, error] : cases) {

@@ -38,6 +38,8 @@ constexpr std::string_view kUsage =
     "  --close              read the request, then close without a byte\n"
     "  --bad-utf8           answer with bytes that are not UTF-8\n"
     "  --answer-bytes N     answer N bytes of text (0123456789 repeated) and a line feed\n"
+    "  --pause-ms N         wait N ms before answering\n"
+    "  --trickle-ms N       send the answer one byte every N ms\n"
     "  --listen-delay-ms N  wait N ms before listening and writing ipc.json\n"
     "  --exit-at-once       end at once, without listening or writing ipc.json\n"
     "  --max-requests N     end after N requests\n"
@@ -53,6 +55,8 @@ struct Options {
   Reply reply = Reply::answer;
   std::string answer = "ok";
   unsigned listen_delay_ms = 0;
+  unsigned pause_ms = 0;
+  unsigned trickle_ms = 0;
   bool exit_at_once = false;
   std::optional<uint64_t> max_requests;
   std::optional<uint64_t> idle_exit_ms;
@@ -111,6 +115,10 @@ nm::Result<Options> parse_options(const std::vector<std::string>& args) {
         return nm::Error{"--answer-bytes needs a number up to 67108864"};
       o.reply = Reply::answer;
       o.answer = long_answer(static_cast<size_t>(*n));
+    } else if (a == "--pause-ms" || a == "--trickle-ms") {
+      const auto n = count();
+      if (!n || *n > 600000) return nm::Error{a + " needs a number up to 600000"};
+      (a == "--pause-ms" ? o.pause_ms : o.trickle_ms) = static_cast<unsigned>(*n);
     } else if (a == "--exit-at-once") {
       o.exit_at_once = true;
     } else if (a == "--listen-delay-ms") {
@@ -228,7 +236,16 @@ void serve(os::TcpStream conn, const Options& o, const std::string& token, const
       }
     }
   }
-  if (auto st = conn.send_all(answer); !st) say("answering failed: " + st.error());
+  if (o.pause_ms) os::sleep_ms(o.pause_ms);
+  // A trickle ends once the host has given up and the sends fail.
+  const size_t step = o.trickle_ms ? 1 : answer.size();
+  for (size_t at = 0; at < answer.size(); at += step) {
+    if (o.trickle_ms) os::sleep_ms(o.trickle_ms);
+    if (auto st = conn.send_all(std::string_view(answer).substr(at, step)); !st) {
+      say("answering failed: " + st.error());
+      return;
+    }
+  }
 }
 
 // The data directory, created when missing; none after saying why.

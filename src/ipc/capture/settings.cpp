@@ -83,11 +83,13 @@ constexpr RecordLayout::Key kRuleKeys[] = {
     {"capture_min_kb", kCaptureMinKb},
 };
 
-constexpr RecordLayout kRulesLayout{"struct CaptureRules", kRuleFields, kRuleKeys};
+// The application writes objects only; an array in their place is a broken
+// file like any other wrong type, not a record read by position.
+constexpr RecordLayout kRulesLayout{"struct CaptureRules", kRuleFields, kRuleKeys, false};
 
 constexpr std::string_view kStoredFields[] = {"settings"};
 constexpr RecordLayout::Key kStoredKeys[] = {{"settings", 0}};
-constexpr RecordLayout kStoredLayout{"struct Stored", kStoredFields, kStoredKeys};
+constexpr RecordLayout kStoredLayout{"struct Stored", kStoredFields, kStoredKeys, false};
 
 bool read_browser(Cursor& c, std::vector<std::pair<std::string, bool>>& out) {
   std::pair<std::string, bool> entry;

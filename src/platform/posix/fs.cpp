@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +26,12 @@ std::optional<std::string> get_env(const char* name) {
 
 PathListRules path_list_rules() {
   return PathListRules::posix;
+}
+
+std::optional<fs::path> get_env_path(const char* name) {
+  const char* v = ::getenv(name);
+  if (!v) return std::nullopt;
+  return fs::path(v);
 }
 
 Result<fs::path> exe_path() {
@@ -119,6 +126,26 @@ bool metadata_readable(const fs::path& p) {
 
 bool move_replace(const fs::path& from, const fs::path& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+FileLock::FileLock(const fs::path& p) {
+  handle_ = ::open(p.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+}
+
+FileLock::~FileLock() {
+  // Closing the last descriptor releases the lock.
+  if (handle_ != -1) ::close(static_cast<int>(handle_));
+}
+
+bool FileLock::try_lock() {
+  if (handle_ == -1) return false;
+  while (!held_) {
+    if (::flock(static_cast<int>(handle_), LOCK_EX | LOCK_NB) == 0)
+      held_ = true;
+    else if (errno != EINTR)
+      break;
+  }
+  return held_;
 }
 
 }  // namespace nm::os

@@ -86,6 +86,10 @@ bool TcpStream::set_recv_timeout(int ms) {
   return ::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
 }
 
+Error TcpStream::recv_timeout_error() {
+  return system_error(EAGAIN);
+}
+
 Status TcpStream::send_all(std::string_view bytes) {
   constexpr size_t kMaxChunk = 2147483647;
   while (!bytes.empty()) {

@@ -34,6 +34,9 @@ static DWORD write_all(HANDLE h, std::string_view bytes) {
     DWORD done = 0;
     const DWORD chunk = bytes.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(bytes.size());
     if (!WriteFile(h, bytes.data(), chunk, &done, nullptr)) return GetLastError();
+    // Success without progress (a pipe in non-blocking mode that is full)
+    // would otherwise loop for ever.
+    if (done == 0) return ERROR_WRITE_FAULT;
     bytes.remove_prefix(done);
   }
   return 0;

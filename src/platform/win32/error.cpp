@@ -32,6 +32,9 @@ static ErrorKind kind_of(int code) {
     case ERROR_TIMEOUT:
     case WAIT_TIMEOUT:
       return ErrorKind::timed_out;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return ErrorKind::in_use;
     default:
       return ErrorKind::other;
   }

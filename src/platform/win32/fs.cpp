@@ -19,18 +19,30 @@ std::optional<std::string> path_to_utf8(const fs::path& p) { return win::from_wi
 
 std::string path_display(const fs::path& p) { return win::from_wide_lossy(p.native()); }
 
-std::optional<std::string> get_env(const char* name) {
+static std::optional<std::wstring> get_env_wide(const char* name) {
   const std::wstring wname = win::to_wide(name);
   SetLastError(0);
   const DWORD n = GetEnvironmentVariableW(wname.c_str(), nullptr, 0);
   if (n == 0) {
     if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
-    return std::string();
+    return std::wstring();
   }
   std::wstring buf(n, L'\0');
   const DWORD m = GetEnvironmentVariableW(wname.c_str(), buf.data(), n);
   buf.resize(m);
-  return win::from_wide_lossy(buf);
+  return buf;
+}
+
+std::optional<std::string> get_env(const char* name) {
+  auto wide = get_env_wide(name);
+  if (!wide) return std::nullopt;
+  return win::from_wide_lossy(*wide);
+}
+
+std::optional<fs::path> get_env_path(const char* name) {
+  auto wide = get_env_wide(name);
+  if (!wide) return std::nullopt;
+  return fs::path(std::move(*wide));
 }
 
 PathListRules path_list_rules() {
@@ -186,6 +198,33 @@ bool metadata_readable(const fs::path& p) {
 
 bool move_replace(const fs::path& from, const fs::path& to) {
   return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+FileLock::FileLock(const fs::path& p) {
+  Handle h(CreateFileW(p.c_str(), GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (h) handle_ = reinterpret_cast<intptr_t>(h.release());
+}
+
+FileLock::~FileLock() {
+  if (handle_ == -1) return;
+  // Closing the handle releases the lock too; unlocking first says so.
+  const Handle h(reinterpret_cast<HANDLE>(handle_));
+  if (held_) {
+    OVERLAPPED o{};
+    UnlockFileEx(h.get(), 0, 1, 0, &o);
+  }
+}
+
+bool FileLock::try_lock() {
+  if (handle_ == -1) return false;
+  if (!held_) {
+    OVERLAPPED o{};
+    held_ = LockFileEx(reinterpret_cast<HANDLE>(handle_),
+                       LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &o) != 0;
+  }
+  return held_;
 }
 
 }  // namespace nm::os

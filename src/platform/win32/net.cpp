@@ -117,6 +117,10 @@ bool TcpStream::set_recv_timeout(int ms) {
                     sizeof v) == 0;
 }
 
+Error TcpStream::recv_timeout_error() {
+  return system_error(WSAETIMEDOUT);
+}
+
 Status TcpStream::send_all(std::string_view bytes) {
   constexpr size_t kMaxChunk = 2147483647;
   while (!bytes.empty()) {
