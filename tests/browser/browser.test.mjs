@@ -264,6 +264,27 @@ const cases = [
   },
 
   {
+    name: "a reply that would pass 1 MiB has its error cut and the port goes on",
+    run: async (s) => {
+      // Each quote is escaped once in the message and twice where the error
+      // quotes the string: the whole reply would be about 2 MiB.
+      const message = { rules: '"'.repeat(524280) };
+      assert.equal(JSON.stringify(message).length, 1048572);
+      const port = await s.openPort();
+      const { error, replies, closed } = await s.call("exchange", port, [message, { rules: true }], 2);
+      await s.call("closePort", port);
+      assert.equal(error, null);
+      assert.equal(closed, null);
+      assert.deepEqual(Object.keys(replies[0]), ["ok", "error", "why"]);
+      assert.equal(replies[0].why, "refused");
+      assert.ok(replies[0].error.startsWith('invalid type: string "\\"\\"'), replies[0].error.slice(0, 40));
+      assert.ok(replies[0].error.endsWith("\u2026"));
+      assert.ok(Buffer.byteLength(JSON.stringify(replies[0])) <= MAX_MESSAGE_BYTES);
+      assert.equal(replies[1].ok, true);
+    },
+  },
+
+  {
     name: "a long-lived port carries 100 messages, answered in order",
     run: async (s) => {
       // Odd messages are refused with their own number in the error text,
