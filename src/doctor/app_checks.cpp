@@ -51,9 +51,9 @@ std::vector<std::string> describe_options(const capture::CaptureRules& o) {
   out.push_back("auto_types = " +
                 (capture::split_words(o.auto_types).empty()
                      ? std::string("(none: every download stays with the browser)")
-                     : words(o.auto_types, capture::DEFAULT_AUTO_TYPES, "types")));
+                     : words(o.auto_types, capture::kDefaultAutoTypes, "types")));
   out.push_back("excluded_sites = " +
-                words(o.excluded_sites, capture::DEFAULT_EXCLUDED_SITES, "sites"));
+                words(o.excluded_sites, capture::kDefaultExcludedSites, "sites"));
   std::string addresses;
   for (const auto& a : o.excluded_addresses)
     addresses += (addresses.empty() ? "" : ", ") + in_quotes(a);

@@ -146,9 +146,9 @@ std::vector<std::string> manifest_faults(bool chromium, const fs::path& manifest
     if (!contains(m.origins, origin))
       faults.push_back("the manifest " + file + (m.has_origins ? " does not list" : " lacks") +
                        " the extension's origin " + origin + " in \"allowed_origins\"");
-  } else if (!contains(m.extensions, ipc::FIREFOX_ADDON_ID)) {
+  } else if (!contains(m.extensions, ipc::kFirefoxAddonId)) {
     faults.push_back("the manifest " + file + (m.has_extensions ? " does not list" : " lacks") +
-                     " the add-on id " + std::string(ipc::FIREFOX_ADDON_ID) +
+                     " the add-on id " + std::string(ipc::kFirefoxAddonId) +
                      " in \"allowed_extensions\"");
   }
   return faults;

@@ -53,7 +53,7 @@ static std::string counted(size_t n, std::string_view word) {
 }
 
 std::string render_text(const Report& r) {
-  std::string out = std::string(kProgramName) + " " + std::string(host::HOST_VERSION) +
+  std::string out = std::string(kProgramName) + " " + std::string(host::kHostVersion) +
                     ": how QAR Torvanel Download Manager's browser integration is set up "
                     "(nothing is changed)\n\n";
   constexpr size_t kColumn = 9;  // "warning" and two spaces
@@ -153,7 +153,7 @@ std::string render_json(const Report& r) {
   std::string out;
   json::ObjectWriter w(out);
   text(w, "program", kProgramName);
-  text(w, "version", host::HOST_VERSION);
+  text(w, "version", host::kHostVersion);
   text(w, "verdict", verdict_word(worst(r)));
   w.uint("problems", r.count(Verdict::problem));
   w.uint("warnings", r.count(Verdict::warning));

@@ -10,9 +10,9 @@ inline constexpr std::string_view kChromeStoreId = "pjgmbkdaieonhfclgkbimepajnod
 inline constexpr std::string_view kEdgeAddonsId = "EDGE_ADDONS_ID_PENDING";
 inline constexpr std::string_view kOperaAddonsId = "OPERA_ADDONS_ID_PENDING";
 // The companion add-on's id in Firefox-family browsers.
-inline constexpr std::string_view FIREFOX_ADDON_ID = "browser@qartorvanel.example";
+inline constexpr std::string_view kFirefoxAddonId = "browser@qartorvanel.example";
 // The store id whose key unregistration removes; not known yet.
-inline constexpr std::string_view QAR_STORE_ID_PENDING = "QAR_STORE_ID_PENDING";
+inline constexpr std::string_view kQarStoreIdPending = "kQarStoreIdPending";
 
 // 32 characters, each from "a" to "p".
 bool is_extension_id(std::string_view id);

@@ -46,7 +46,7 @@ static bool accepted_caller(const std::vector<std::string>& args) {
   // browsers pass the manifest path first and the add-on id second.
   const auto origins = ipc::allowed_origins();
   if (std::find(origins.begin(), origins.end(), args[0]) != origins.end()) return true;
-  return args.size() >= 2 && args[1] == ipc::FIREFOX_ADDON_ID;
+  return args.size() >= 2 && args[1] == ipc::kFirefoxAddonId;
 }
 
 int run(const std::vector<std::string>& args) {

@@ -39,7 +39,7 @@ Result<Frame> read_frame(ByteSource& in) {
   if (*got < 4) return f;  // the browser closed the pipe between frames
   f.length = static_cast<uint32_t>(len[0]) | static_cast<uint32_t>(len[1]) << 8 |
              static_cast<uint32_t>(len[2]) << 16 | static_cast<uint32_t>(len[3]) << 24;
-  if (f.length > MAX_MESSAGE_BYTES) {
+  if (f.length > kMaxMessageBytes) {
     if (auto st = skip_bytes(in, f.length); !st) return Error{st.error()};
     f.kind = Frame::Kind::oversized;
     return f;

@@ -9,7 +9,7 @@
 
 namespace nm::host {
 
-inline constexpr uint32_t MAX_MESSAGE_BYTES = 1048576;
+inline constexpr uint32_t kMaxMessageBytes = 1048576;
 // Oversized bodies are drained through a buffer of this size, never held.
 inline constexpr size_t kSkipBufferBytes = 8192;
 

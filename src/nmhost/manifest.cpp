@@ -12,7 +12,7 @@ std::string manifest_text(ManifestKind kind, std::string_view exe_path) {
   if (kind == ManifestKind::chromium)
     m.strings("allowed_origins", ipc::allowed_origins());
   else
-    m.strings("allowed_extensions", {std::string(ipc::FIREFOX_ADDON_ID)});
+    m.strings("allowed_extensions", {std::string(ipc::kFirefoxAddonId)});
   return m.string("description", kHostDescription)
       .string("name", kHostName)
       .string("path", exe_path)

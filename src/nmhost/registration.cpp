@@ -55,7 +55,7 @@ std::string host_key(std::string_view hive, std::string_view key) {
 
 std::string extension_key(std::string_view hive) {
   return std::string(hive) + "\\" + std::string(kExtensionsKey) + "\\" +
-         std::string(ipc::QAR_STORE_ID_PENDING);
+         std::string(ipc::kQarStoreIdPending);
 }
 
 std::vector<std::string> reg_add_args(std::string_view key, std::string_view manifest) {

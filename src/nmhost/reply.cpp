@@ -49,7 +49,7 @@ Reply rules_summary(const capture::CaptureRules& rules, std::string_view browser
   const auto gate = capture::browser_gate(rules, browser);
   Reply r;
   r.ok = true;
-  r.version = std::string(HOST_VERSION);
+  r.version = std::string(kHostVersion);
   r.types = rules.auto_types;
   r.capture = !gate.has_value();
   r.excludedSites = rules.excluded_sites;
@@ -145,14 +145,14 @@ constexpr std::string_view kCutMark = "\xE2\x80\xA6";  // …
 // is written as it is.
 std::string serialize_reply(const Reply& r) {
   std::string out = serialize_whole(r);
-  if (out.size() <= MAX_MESSAGE_BYTES || !r.error) return out;
+  if (out.size() <= kMaxMessageBytes || !r.error) return out;
   std::string quoted;
   json::append_string(quoted, *r.error);
   // The reply without the error's characters (its quotes stay).
   const size_t others = out.size() - (quoted.size() - 2);
-  if (others + kCutMark.size() > MAX_MESSAGE_BYTES) return out;
+  if (others + kCutMark.size() > kMaxMessageBytes) return out;
   Reply cut = r;
-  cut.error = std::string(escaped_prefix(*r.error, MAX_MESSAGE_BYTES - others - kCutMark.size())) +
+  cut.error = std::string(escaped_prefix(*r.error, kMaxMessageBytes - others - kCutMark.size())) +
               std::string(kCutMark);
   return serialize_whole(cut);
 }

@@ -43,7 +43,7 @@ Reply rules_summary(const capture::CaptureRules& rules, std::string_view browser
 Reply reply_for_outcome(const Outcome& outcome);
 
 // Compact JSON, keys in the record's order, absent fields left out. A reply
-// over MAX_MESSAGE_BYTES has its error text cut to fit, ending in "…".
+// over kMaxMessageBytes has its error text cut to fit, ending in "…".
 std::string serialize_reply(const Reply& reply);
 
 }  // namespace nm::host

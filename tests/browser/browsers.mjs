@@ -15,7 +15,7 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 
 export const HOST = "com.qartorvaneldownloadmanager.host";
 const COMPANION_ORIGIN = "chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/";
-// The host's FIREFOX_ADDON_ID: Firefox lets an add-on choose its id, so the
+// The host's kFirefoxAddonId: Firefox lets an add-on choose its id, so the
 // test add-on is, to Firefox and the host, the companion itself.
 export const FIREFOX_ADDON_ID = "browser@qartorvanel.example";
 const OTHER_ADDON_ID = "other@nmhost-tests.invalid";

@@ -297,7 +297,7 @@ std::optional<std::string> clear_wine_registry() {
       std::string_view extensions = nm::host::kExtensionsKey;
       extensions.remove_prefix(std::string_view("Software").size());
       remove(std::string(hive) + "\\" + software + std::string(extensions) + "\\" +
-             std::string(nm::ipc::QAR_STORE_ID_PENDING));
+             std::string(nm::ipc::kQarStoreIdPending));
     }
   }
   const fs::path file = fs::temp_directory_path() / ("nm-reg-clear-" + std::to_string(getpid()));

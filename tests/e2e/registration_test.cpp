@@ -31,7 +31,7 @@ const char* const kKeys[] = {
     "Software\\Mozilla\\NativeMessagingHosts",
 };
 constexpr std::string_view kExtensionKey =
-    "Software\\Google\\Chrome\\Extensions\\QAR_STORE_ID_PENDING";
+    "Software\\Google\\Chrome\\Extensions\\kQarStoreIdPending";
 
 // Keeps each key's default value in registry/<key with '/'>/default.
 constexpr std::string_view kStandInReg = R"sh(#!/bin/sh

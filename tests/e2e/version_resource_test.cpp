@@ -31,7 +31,7 @@ std::string version_string(const std::string& exe, std::string_view key) {
 
 TEST(WindowsResources, VersionAndManifestOfBothPrograms) {
   if (!under_wine()) GTEST_SKIP() << "the Windows programs carry the resources";
-  const std::string version(nm::host::HOST_VERSION);
+  const std::string version(nm::host::kHostVersion);
   unsigned v[3] = {};
   ASSERT_EQ(std::sscanf(version.c_str(), "%u.%u.%u", &v[0], &v[1], &v[2]), 3);
   const struct {

@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (std::string_view rest = input; rest.size() >= 4;) {
     const uint32_t n = le32(rest);
     rest.remove_prefix(4);
-    if (n > nm::host::MAX_MESSAGE_BYTES) {
+    if (n > nm::host::kMaxMessageBytes) {
       oversized.push_back(n);
       rest.remove_prefix(std::min<size_t>(n, rest.size()));
     } else if (rest.size() >= n) {

@@ -5,15 +5,15 @@
 namespace nm::capture {
 namespace {
 
-using R = NoticeReason;
-using Maybe = std::optional<NoticeReason>;
+using R = DeclineReason;
+using Maybe = std::optional<DeclineReason>;
 
 constexpr const char* kChrome =
     "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/124.0.0.0 Safari/537.36";
 constexpr const char* kEdge = "Mozilla/5.0 Chrome/124.0.0.0 Safari/537.36 Edg/124.0.2478.51";
 
-TEST(NoticeReason, WireWordsRoundTripExactly) {
+TEST(DeclineReason, WireWordsRoundTripExactly) {
   for (R r : {R::IntegrationOff, R::Browser, R::FileType, R::Site, R::Address, R::Small})
     EXPECT_EQ(reason_from_word(wire_word(r)), r) << variant_name(r);
   for (const char* word : {"FILE-TYPE", "FileType", "site-access", "", "small "})

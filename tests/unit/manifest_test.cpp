@@ -25,7 +25,7 @@ TEST(ExtensionIds, OnlyWellFormedIdsCount) {
   for (const auto& c : cases) EXPECT_EQ(ipc::is_extension_id(c.id), c.ok) << c.id;
   EXPECT_EQ(ipc::allowed_origins(),
             std::vector<std::string>{"chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/"});
-  EXPECT_EQ(ipc::FIREFOX_ADDON_ID.size(), 27u);
+  EXPECT_EQ(ipc::kFirefoxAddonId.size(), 27u);
 }
 
 TEST(Manifest, ExactBytes) {

@@ -19,7 +19,7 @@ TEST(Registration, UnregisterCommandsInOrder) {
                 {"delete", "HKCU\\Software\\BraveSoftware\\Brave-Browser\\NativeMessagingHosts" + h,
                  "/f"},
                 {"delete", "HKCU\\Software\\Mozilla\\NativeMessagingHosts" + h, "/f"},
-                {"delete", "HKCU\\Software\\Google\\Chrome\\Extensions\\QAR_STORE_ID_PENDING", "/f",
+                {"delete", "HKCU\\Software\\Google\\Chrome\\Extensions\\kQarStoreIdPending", "/f",
                  "/reg:32"},
             }));
 }

@@ -51,7 +51,7 @@ TEST(Reply, SerialisesOnlyPresentFieldsInOrder) {
 // would is cut at a character boundary and marked; the rest stays.
 TEST(Reply, OversizedErrorIsCutToFit) {
   const std::string head = R"({"ok":false,"error":")", tail = R"(","why":"refused"})";
-  const size_t room = MAX_MESSAGE_BYTES - head.size() - tail.size();  // for the escaped error
+  const size_t room = kMaxMessageBytes - head.size() - tail.size();  // for the escaped error
   const size_t left = room - 3;                                       // beside the mark "…"
   const auto times = [](std::string_view s, size_t n) {
     std::string out;
@@ -70,7 +70,7 @@ TEST(Reply, OversizedErrorIsCutToFit) {
   };
   for (const auto& c : cases) {
     const std::string got = serialize_reply(refused_reply(Why::refused, c.error));
-    EXPECT_LE(got.size(), size_t{MAX_MESSAGE_BYTES}) << c.name;
+    EXPECT_LE(got.size(), size_t{kMaxMessageBytes}) << c.name;
     EXPECT_TRUE(got == head + c.want + tail) << c.name << ": " << got.substr(got.size() - 40);
   }
 }

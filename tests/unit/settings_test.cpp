@@ -10,14 +10,14 @@ namespace nm::capture {
 namespace {
 
 TEST(CaptureDefaults, AreTheShippedLists) {
-  EXPECT_EQ(split_words(DEFAULT_AUTO_TYPES).size(), 291u);
-  EXPECT_EQ(DEFAULT_AUTO_TYPES.size(), 1323u);
+  EXPECT_EQ(split_words(kDefaultAutoTypes).size(), 291u);
+  EXPECT_EQ(kDefaultAutoTypes.size(), 1323u);
   // Update service (wildcard, plain download host, wildcard over that host),
   // a site-seal host, a plain host, a wildcard; single spaces.
-  const auto sites = split_words(DEFAULT_EXCLUDED_SITES);
+  const auto sites = split_words(kDefaultExcludedSites);
   ASSERT_EQ(sites.size(), 6u);
-  EXPECT_EQ(DEFAULT_EXCLUDED_SITES.size(), 131u);
-  EXPECT_EQ(DEFAULT_EXCLUDED_SITES.find("  "), std::string_view::npos);
+  EXPECT_EQ(kDefaultExcludedSites.size(), 131u);
+  EXPECT_EQ(kDefaultExcludedSites.find("  "), std::string_view::npos);
   const bool wildcard[] = {true, false, true, false, false, true};
   for (size_t i = 0; i < 6; ++i) EXPECT_EQ(sites[i].starts_with("*."), wildcard[i]) << sites[i];
   EXPECT_EQ(sites[2], "*." + sites[1]);
@@ -87,13 +87,13 @@ TEST(ReadCaptureRules, UpgradesAnOldDefaultTypeList) {
         .auto_types;
   };
   for (std::string_view legacy : LEGACY_AUTO_TYPES)
-    EXPECT_EQ(types_after_reading(legacy), DEFAULT_AUTO_TYPES) << legacy;
+    EXPECT_EQ(types_after_reading(legacy), kDefaultAutoTypes) << legacy;
   // Lower-cased, reversed, each word twice, runs of white space.
   std::string shuffled;
   const auto words = split_words(LEGACY_AUTO_TYPES[0]);
   for (auto it = words.rbegin(); it != words.rend(); ++it) shuffled += *it + "  \\t " + *it + " ";
   for (char& c : shuffled) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  EXPECT_EQ(types_after_reading(shuffled), DEFAULT_AUTO_TYPES);
+  EXPECT_EQ(types_after_reading(shuffled), kDefaultAutoTypes);
 
   const std::string added = std::string(LEGACY_AUTO_TYPES[0]) + " DOCX";
   EXPECT_EQ(types_after_reading(added), added);
@@ -113,7 +113,7 @@ TEST(LoadCaptureRules, FallsBackToTheDefaults) {
   ASSERT_TRUE(os::write_file(tmp / "downloads.json", legacy));
   const CaptureRules got = load_capture_rules(tmp.path());
   EXPECT_EQ(got.capture_min_kb, 3u);
-  EXPECT_EQ(got.auto_types, DEFAULT_AUTO_TYPES);
+  EXPECT_EQ(got.auto_types, kDefaultAutoTypes);
   EXPECT_EQ(os::read_file(tmp / "downloads.json").value(), legacy);
 }
 

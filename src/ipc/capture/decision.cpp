@@ -31,7 +31,7 @@ constexpr ReasonTexts kReasons[] = {
     {"Small", "small", "it is smaller than Options > File types > Don't take files smaller than"},
 };
 
-const ReasonTexts& texts(NoticeReason r) {
+const ReasonTexts& texts(DeclineReason r) {
   return kReasons[static_cast<size_t>(r)];
 }
 
@@ -53,37 +53,37 @@ bool type_listed(const CaptureRules& rules, std::string_view file_name) {
 
 }  // namespace
 
-std::string_view variant_name(NoticeReason r) {
+std::string_view variant_name(DeclineReason r) {
   return texts(r).variant;
 }
-std::string_view wire_word(NoticeReason r) {
+std::string_view wire_word(DeclineReason r) {
   return texts(r).wire;
 }
-std::string_view explanation(NoticeReason r) {
+std::string_view explanation(DeclineReason r) {
   return texts(r).text;
 }
 
-std::optional<NoticeReason> reason_from_word(std::string_view word) {
+std::optional<DeclineReason> reason_from_word(std::string_view word) {
   for (size_t i = 0; i < std::size(kReasons); ++i)
-    if (kReasons[i].wire == word) return static_cast<NoticeReason>(i);
+    if (kReasons[i].wire == word) return static_cast<DeclineReason>(i);
   return std::nullopt;
 }
 
-std::optional<NoticeReason> browser_gate(const CaptureRules& rules, std::string_view browser) {
-  if (!rules.advanced_integration) return NoticeReason::IntegrationOff;
+std::optional<DeclineReason> browser_gate(const CaptureRules& rules, std::string_view browser) {
+  if (!rules.advanced_integration) return DeclineReason::IntegrationOff;
   // A ticked entry does not end the search: any unticked entry of the name wins.
   for (const auto& [name, ticked] : rules.browsers)
-    if (!ticked && name == browser) return NoticeReason::Browser;
+    if (!ticked && name == browser) return DeclineReason::Browser;
   return std::nullopt;
 }
 
-std::optional<NoticeReason> refusal(const CaptureRules& rules, std::string_view url,
+std::optional<DeclineReason> refusal(const CaptureRules& rules, std::string_view url,
                                     std::string_view file_name, std::string_view browser) {
   if (auto gate = browser_gate(rules, browser)) return gate;
-  if (!type_listed(rules, file_name)) return NoticeReason::FileType;
-  if (any_site_matches(rules.excluded_sites, url)) return NoticeReason::Site;
+  if (!type_listed(rules, file_name)) return DeclineReason::FileType;
+  if (any_site_matches(rules.excluded_sites, url)) return DeclineReason::Site;
   for (const std::string& pattern : rules.excluded_addresses)
-    if (address_matches(url, pattern)) return NoticeReason::Address;
+    if (address_matches(url, pattern)) return DeclineReason::Address;
   return std::nullopt;
 }
 
@@ -93,14 +93,14 @@ uint64_t min_size_bytes(const CaptureRules& rules) {
   return rules.capture_min_kb * kUnit;
 }
 
-std::optional<NoticeReason> decide_download(const Download& d, const CaptureRules& rules) {
+std::optional<DeclineReason> decide_download(const Download& d, const CaptureRules& rules) {
   if (d.explicit_) return std::nullopt;
   const std::string file_name = file_name_of(d.filename, d.url);
   const std::string browser =
       ipc::browser_name(d.user_agent, std::vector<std::string>(d.brands.begin(), d.brands.end()));
 
   if (auto reason = refusal(rules, d.url, file_name, browser)) return reason;
-  if (d.size && *d.size != 0 && *d.size < min_size_bytes(rules)) return NoticeReason::Small;
+  if (d.size && *d.size != 0 && *d.size < min_size_bytes(rules)) return DeclineReason::Small;
   // A redirect can only add Site or Address: gate and type do not depend on
   // the address, and the size is not tested twice.
   if (d.final_url && *d.final_url != d.url) return refusal(rules, *d.final_url, file_name, browser);

@@ -12,16 +12,16 @@
 namespace nm::capture {
 
 // Why a download stays with the browser, in order of precedence.
-enum class NoticeReason { IntegrationOff, Browser, FileType, Site, Address, Small };
+enum class DeclineReason { IntegrationOff, Browser, FileType, Site, Address, Small };
 
 // "IntegrationOff", "FileType", ...: shown in replies.
-std::string_view variant_name(NoticeReason r);
+std::string_view variant_name(DeclineReason r);
 // "integration-off", "file-type", ...: exchanged with the extension.
-std::string_view wire_word(NoticeReason r);
+std::string_view wire_word(DeclineReason r);
 // The option that caused it, for the log.
-std::string_view explanation(NoticeReason r);
+std::string_view explanation(DeclineReason r);
 // The reason of an exact, case-sensitive wire word.
-std::optional<NoticeReason> reason_from_word(std::string_view word);
+std::optional<DeclineReason> reason_from_word(std::string_view word);
 
 // The fields of a download message that the decision reads.
 struct Download {
@@ -35,12 +35,12 @@ struct Download {
 };
 
 // The integration switch and the browser list.
-std::optional<NoticeReason> browser_gate(const CaptureRules& rules, std::string_view browser);
+std::optional<DeclineReason> browser_gate(const CaptureRules& rules, std::string_view browser);
 // Gate, file type, excluded sites, excluded addresses, for one address.
-std::optional<NoticeReason> refusal(const CaptureRules& rules, std::string_view url,
+std::optional<DeclineReason> refusal(const CaptureRules& rules, std::string_view url,
                                     std::string_view file_name, std::string_view browser);
 // The whole decision; none means the download is taken over.
-std::optional<NoticeReason> decide_download(const Download& download, const CaptureRules& rules);
+std::optional<DeclineReason> decide_download(const Download& download, const CaptureRules& rules);
 bool video_button_shown(const CaptureRules& rules, std::string_view page_url,
                         std::string_view browser);
 

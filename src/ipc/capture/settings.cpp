@@ -10,7 +10,7 @@
 namespace nm::capture {
 
 // clang-format off
-constexpr std::string_view DEFAULT_AUTO_TYPES =
+constexpr std::string_view kDefaultAutoTypes =
     "00* 3DM 3DS 3GP 3MF 7Z AAB AAC ABC ACE AFDESIGN AFPHOTO AI AIF AIFF APE APK APKM APKS "
     "APPIMAGE APPX APPXBUNDLE ARJ ARROW ARW ASF AU AVI AVRO AZW AZW3 BAK BAM BIN BLEND BZ BZ2 "
     "C4D CAB CAF CBR CBZ CCD CHD CKPT CPIO CR2 CR3 CRAM CSO DAE DAT DCM DDS DEB DFF DIVX DJVU "
@@ -30,7 +30,7 @@ constexpr std::string_view DEFAULT_AUTO_TYPES =
 
 // The update service of the operating system, a certificate authority's
 // site-seal host, and two web services that serve their own files in place.
-constexpr std::string_view DEFAULT_EXCLUDED_SITES =
+constexpr std::string_view kDefaultExcludedSites =
     "*.update.microsoft.com download.windowsupdate.com *.download.windowsupdate.com "
     "seal.globalsign.com docs.google.com *.sharepoint.com";
 
@@ -146,11 +146,11 @@ std::vector<std::string> normalized_types(std::string_view text) {
 void upgrade_auto_types(CaptureRules& rules) {
   // The current default is no old list; it is what most files hold (or
   // leave out), so it skips the word-by-word comparison.
-  if (rules.auto_types == DEFAULT_AUTO_TYPES) return;
+  if (rules.auto_types == kDefaultAutoTypes) return;
   const std::vector<std::string> loaded = normalized_types(rules.auto_types);
   for (std::string_view legacy : LEGACY_AUTO_TYPES) {
     if (loaded == normalized_types(legacy)) {
-      rules.auto_types = std::string(DEFAULT_AUTO_TYPES);
+      rules.auto_types = std::string(kDefaultAutoTypes);
       return;
     }
   }

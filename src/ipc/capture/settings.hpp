@@ -15,9 +15,9 @@
 namespace nm::capture {
 
 // The "File types" list as shipped.
-extern const std::string_view DEFAULT_AUTO_TYPES;
+extern const std::string_view kDefaultAutoTypes;
 // Sites whose downloads stay with the browser unless the user says otherwise.
-extern const std::string_view DEFAULT_EXCLUDED_SITES;
+extern const std::string_view kDefaultExcludedSites;
 // Earlier shipped values of the "File types" list; a file that still holds
 // one of them gets the current list.
 extern const std::string_view LEGACY_AUTO_TYPES[3];
@@ -28,8 +28,8 @@ struct CaptureRules {
   bool advanced_integration = true;
   // (browser name, ticked), in the order of the options page.
   std::vector<std::pair<std::string, bool>> browsers;
-  std::string auto_types{DEFAULT_AUTO_TYPES};
-  std::string excluded_sites{DEFAULT_EXCLUDED_SITES};
+  std::string auto_types{kDefaultAutoTypes};
+  std::string excluded_sites{kDefaultExcludedSites};
   std::vector<std::string> excluded_addresses;
   bool video_panel = true;
   std::string video_panel_sites;
@@ -49,7 +49,7 @@ Result<CaptureRules> read_capture_rules(std::string_view bytes);
 CaptureRules load_capture_rules(const std::optional<std::filesystem::path>& data_dir);
 
 // Replaces an `auto_types` that holds the same words as a legacy list (order,
-// case, repeats and spacing aside) by DEFAULT_AUTO_TYPES.
+// case, repeats and spacing aside) by kDefaultAutoTypes.
 void upgrade_auto_types(CaptureRules& rules);
 
 }  // namespace nm::capture
