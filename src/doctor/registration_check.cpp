@@ -90,7 +90,7 @@ std::string_view browser_family(size_t key) {
 }
 
 std::string full_key(os::Hive hive, size_t key) {
-  return host::host_key(os::hive_name(hive), host::kHostKeys.at(key));
+  return host::host_key(hive, host::kHostKeys.at(key));
 }
 
 std::vector<RegistryReading> read_registration() {

@@ -51,7 +51,7 @@ static bool accepted_caller(const std::vector<std::string>& args) {
 
 int run(const std::vector<std::string>& args) {
   const bool all_users = std::find(args.begin(), args.end(), "--all-users") != args.end();
-  const std::string_view hive = all_users ? "HKLM" : "HKCU";
+  const os::Hive hive = all_users ? os::Hive::local_machine : os::Hive::current_user;
 
   if (!args.empty()) {
     const std::string& mode = args[0];

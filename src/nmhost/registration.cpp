@@ -49,12 +49,12 @@ Result<fs::path> find_reg() {
 
 }  // namespace
 
-std::string host_key(std::string_view hive, std::string_view key) {
-  return std::string(hive) + "\\" + std::string(key) + "\\" + std::string(kHostName);
+std::string host_key(os::Hive hive, std::string_view key) {
+  return std::string(os::hive_name(hive)) + "\\" + std::string(key) + "\\" + std::string(kHostName);
 }
 
-std::string extension_key(std::string_view hive) {
-  return std::string(hive) + "\\" + std::string(kExtensionsKey) + "\\" +
+std::string extension_key(os::Hive hive) {
+  return std::string(os::hive_name(hive)) + "\\" + std::string(kExtensionsKey) + "\\" +
          std::string(ipc::kQarStoreIdPending);
 }
 
@@ -62,7 +62,7 @@ std::vector<std::string> reg_add_args(std::string_view key, std::string_view man
   return {"add", std::string(key), "/ve", "/t", "REG_SZ", "/d", std::string(manifest), "/f"};
 }
 
-std::vector<std::vector<std::string>> unregister_commands(std::string_view hive) {
+std::vector<std::vector<std::string>> unregister_commands(os::Hive hive) {
   std::vector<std::vector<std::string>> cmds;
   for (const auto key : kHostKeys) cmds.push_back({"delete", host_key(hive, key), "/f"});
   cmds.push_back({"delete", extension_key(hive), "/f", "/reg:32"});
@@ -104,7 +104,7 @@ Status run_reg(const std::vector<std::string>& args) {
   return Error{std::string(trim_unicode(err))};
 }
 
-Result<std::string> register_host(std::string_view hive) {
+Result<std::string> register_host(os::Hive hive) {
   if (ipc::portable_data_dir()) return Error{std::string(kPortableRefusal)};
   const auto dir = ipc::exe_dir();
   if (!dir) return Error{dir.error()};
@@ -133,7 +133,7 @@ Result<std::string> register_host(std::string_view hive) {
   return registered_line(*chromium, *firefox);
 }
 
-Result<std::string> unregister_host(std::string_view hive) {
+Result<std::string> unregister_host(os::Hive hive) {
   // Nothing may be registered at all, so every failure here is expected.
   for (const auto& cmd : unregister_commands(hive)) (void)run_reg(cmd);
   const auto dir = ipc::exe_dir();

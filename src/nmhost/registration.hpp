@@ -10,6 +10,7 @@
 
 #include "base/result.hpp"
 #include "platform/fs.hpp"
+#include "platform/registry.hpp"
 
 namespace nm::host {
 
@@ -43,13 +44,13 @@ inline constexpr std::string_view kPortableRefusal =
     "folder); install QAR Torvanel Download Manager to use it";
 
 // hive\key\host name.
-std::string host_key(std::string_view hive, std::string_view key);
+std::string host_key(os::Hive hive, std::string_view key);
 // hive\Software\Google\Chrome\Extensions\<store id>, removed in the 32-bit view.
-std::string extension_key(std::string_view hive);
+std::string extension_key(os::Hive hive);
 // add <key> /ve /t REG_SZ /d <manifest> /f
 std::vector<std::string> reg_add_args(std::string_view key, std::string_view manifest);
 // Every registry command of unregistration, in order.
-std::vector<std::vector<std::string>> unregister_commands(std::string_view hive);
+std::vector<std::vector<std::string>> unregister_commands(os::Hive hive);
 
 std::string registered_line(std::string_view chromium_manifest, std::string_view firefox_manifest);
 std::string unregistered_line();
@@ -70,7 +71,7 @@ Status run_reg(const std::vector<std::string>& args);
 // The two run modes. Each gives its result line (with its line feed) or the
 // error that ends it; what was done before an error stays done. The entry
 // point prints either.
-Result<std::string> register_host(std::string_view hive);
-Result<std::string> unregister_host(std::string_view hive);
+Result<std::string> register_host(os::Hive hive);
+Result<std::string> unregister_host(os::Hive hive);
 
 }  // namespace nm::host

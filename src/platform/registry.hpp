@@ -12,8 +12,10 @@ enum class Hive { current_user, local_machine };
 // 32-bit programs and 64-bit programs may see different keys under HKLM.
 enum class RegistryView { bits32, bits64 };
 
-// "HKCU" or "HKLM".
-std::string_view hive_name(Hive hive);
+// The short name the registry tool takes: "HKCU" or "HKLM".
+constexpr std::string_view hive_name(Hive hive) {
+  return hive == Hive::current_user ? "HKCU" : "HKLM";
+}
 
 struct RegistryDefault {
   enum class State { no_key, no_value, text, not_text };

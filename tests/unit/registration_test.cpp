@@ -11,7 +11,7 @@ using Args = std::vector<std::string>;
 
 TEST(Registration, UnregisterCommandsInOrder) {
   const std::string h = "\\com.qartorvaneldownloadmanager.host";
-  EXPECT_EQ(unregister_commands("HKCU"),
+  EXPECT_EQ(unregister_commands(os::Hive::current_user),
             (std::vector<Args>{
                 {"delete", "HKCU\\Software\\Google\\Chrome\\NativeMessagingHosts" + h, "/f"},
                 {"delete", "HKCU\\Software\\Chromium\\NativeMessagingHosts" + h, "/f"},

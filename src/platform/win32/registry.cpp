@@ -9,10 +9,6 @@
 
 namespace nm::os {
 
-std::string_view hive_name(Hive hive) {
-  return hive == Hive::current_user ? "HKCU" : "HKLM";
-}
-
 std::string_view registry_tool_file() {
   return "reg.exe";
 }
