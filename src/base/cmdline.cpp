@@ -2,7 +2,9 @@
 
 namespace nm {
 
-static bool is_blank(char c) { return c == ' ' || c == '\t'; }
+static bool is_blank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 std::vector<std::string> split_command_line(std::string_view s) {
   std::vector<std::string> args;

@@ -90,8 +90,8 @@ std::string utf8_lossy(std::string_view s) {
 
 bool is_unicode_space(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000;
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
 }
 
 std::string_view trim_unicode_start(std::string_view s) {
@@ -115,9 +115,13 @@ std::string_view trim_unicode_end(std::string_view s) {
   return s.substr(0, end);
 }
 
-std::string_view trim_unicode(std::string_view s) { return trim_unicode_end(trim_unicode_start(s)); }
+std::string_view trim_unicode(std::string_view s) {
+  return trim_unicode_end(trim_unicode_start(s));
+}
 
-bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool is_json_space(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 std::string ascii_lower(std::string_view s) {
   std::string out(s);

@@ -11,12 +11,9 @@ namespace nm::doctor {
 
 std::string_view verdict_word(Verdict v) {
   switch (v) {
-    case Verdict::ok:
-      return "ok";
-    case Verdict::warning:
-      return "warning";
-    case Verdict::problem:
-      return "problem";
+    case Verdict::ok: return "ok";
+    case Verdict::warning: return "warning";
+    case Verdict::problem: return "problem";
   }
   return "problem";
 }
@@ -84,14 +81,10 @@ std::optional<fs::path> files_dir(const DataDirLocation& where) {
 
 static std::string_view source_word(DataDirSource s) {
   switch (s) {
-    case DataDirSource::variable:
-      return ipc::kDataDirVariable;
-    case DataDirSource::portable:
-      return "portable";
-    case DataDirSource::roaming:
-      return "roaming";
-    case DataDirSource::none:
-      break;
+    case DataDirSource::variable: return ipc::kDataDirVariable;
+    case DataDirSource::portable: return "portable";
+    case DataDirSource::roaming: return "roaming";
+    case DataDirSource::none: break;
   }
   return "";
 }
@@ -99,14 +92,10 @@ static std::string_view source_word(DataDirSource s) {
 // Why the rule chose the folder, in words.
 static std::string_view why_chosen(DataDirSource s) {
   switch (s) {
-    case DataDirSource::variable:
-      return "named by the environment variable QTM_DATA_DIR";
-    case DataDirSource::portable:
-      return "the portable data folder beside the program";
-    case DataDirSource::roaming:
-      return "in the roaming application data folder";
-    case DataDirSource::none:
-      break;
+    case DataDirSource::variable: return "named by the environment variable QTM_DATA_DIR";
+    case DataDirSource::portable: return "the portable data folder beside the program";
+    case DataDirSource::roaming: return "in the roaming application data folder";
+    case DataDirSource::none: break;
   }
   return "";
 }

@@ -38,10 +38,10 @@ enum Field : size_t { kName, kPath, kType, kOrigins, kExtensions };
 constexpr std::string_view kFields[] = {"name", "path", "type", "allowed_origins",
                                         "allowed_extensions"};
 constexpr json::RecordLayout::Key kKeys[] = {{"name", kName},
-                                           {"path", kPath},
-                                           {"type", kType},
-                                           {"allowed_origins", kOrigins},
-                                           {"allowed_extensions", kExtensions}};
+                                             {"path", kPath},
+                                             {"type", kType},
+                                             {"allowed_origins", kOrigins},
+                                             {"allowed_extensions", kExtensions}};
 constexpr json::RecordLayout kLayout{"a host manifest", kFields, kKeys};
 
 Result<Manifest> parse_manifest(std::string_view bytes) {
@@ -58,18 +58,11 @@ Result<Manifest> parse_manifest(std::string_view bytes) {
   };
   const bool ok = c.read_record(kLayout, [&](json::Cursor& f, size_t field) {
     switch (field) {
-      case kName:
-        return f.read_opt_string(m.name);
-      case kPath:
-        return f.read_opt_string(m.path);
-      case kType:
-        return f.read_opt_string(m.type);
-      case kOrigins:
-        m.has_origins = true;
-        return strings(f, m.origins);
-      case kExtensions:
-        m.has_extensions = true;
-        return strings(f, m.extensions);
+      case kName: return f.read_opt_string(m.name);
+      case kPath: return f.read_opt_string(m.path);
+      case kType: return f.read_opt_string(m.type);
+      case kOrigins: m.has_origins = true; return strings(f, m.origins);
+      case kExtensions: m.has_extensions = true; return strings(f, m.extensions);
     }
     return f.skip();
   });

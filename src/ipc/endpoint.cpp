@@ -30,8 +30,7 @@ Result<Endpoint> parse_endpoint(std::string_view bytes) {
         if (!c.read_uint(n, 0xFFFF, "u16")) return false;
         ep.port = static_cast<uint16_t>(n);
         return true;
-      case kToken:
-        return c.read_string(ep.token);
+      case kToken: return c.read_string(ep.token);
       case kPid:
         if (!c.read_uint(n, 0xFFFFFFFF, "u32")) return false;
         ep.pid = static_cast<uint32_t>(n);

@@ -129,9 +129,9 @@ bool Cursor::read_bool(bool& out) {
 bool Cursor::read_uint(uint64_t& out, uint64_t max, std::string_view expected) {
   const Event& e = peek();
   if (e.kind == Kind::int64 && e.i < 0)
-    return fail_at_event("invalid value: integer `" + std::to_string(e.i) + "`, expected " +
-                             std::string(expected),
-                         pos_, Where::after_value);
+    return fail_at_event(
+        "invalid value: integer `" + std::to_string(e.i) + "`, expected " + std::string(expected),
+        pos_, Where::after_value);
   if (e.kind != Kind::int64 && e.kind != Kind::uint64) return fail_invalid_type(expected);
   const uint64_t v = e.kind == Kind::int64 ? static_cast<uint64_t>(e.i) : e.u;
   if (v > max)
@@ -193,9 +193,9 @@ bool Cursor::read_tuple(size_t n, std::string_view expected,
     const Event& e = peek();
     if (e.kind == Kind::syntax_error) return fail_syntax(e);
     if (e.kind == Kind::array_end)
-      return fail_at_event("invalid length " + std::to_string(i) + ", expected " +
-                               std::string(expected),
-                           pos_, Where::after_close);
+      return fail_at_event(
+          "invalid length " + std::to_string(i) + ", expected " + std::string(expected), pos_,
+          Where::after_close);
     if (!element(*this, i)) return false;
   }
   const Event& e = peek();

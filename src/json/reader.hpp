@@ -32,7 +32,7 @@ enum class Where;
 // field), the field names used in "duplicate field" texts, and the name used
 // in "expected struct X".
 struct RecordLayout {
-  std::string_view expected;  // "struct Message"
+  std::string_view expected;                 // "struct Message"
   std::span<const std::string_view> fields;  // field names, in declared order
   struct Key {
     std::string_view key;

@@ -99,10 +99,14 @@ class Scanner {
       if (at_end()) return fail("EOF while parsing a string", i_);
       const char c = s_[i_++];
       out <<= 4;
-      if (c >= '0' && c <= '9') out |= static_cast<unsigned>(c - '0');
-      else if (c >= 'a' && c <= 'f') out |= static_cast<unsigned>(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F') out |= static_cast<unsigned>(c - 'A' + 10);
-      else return fail("invalid escape", i_);
+      if (c >= '0' && c <= '9')
+        out |= static_cast<unsigned>(c - '0');
+      else if (c >= 'a' && c <= 'f')
+        out |= static_cast<unsigned>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F')
+        out |= static_cast<unsigned>(c - 'A' + 10);
+      else
+        return fail("invalid escape", i_);
     }
     return true;
   }

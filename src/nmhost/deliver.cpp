@@ -13,13 +13,10 @@ namespace {
 
 Outcome from_answer(ipc::AppAnswer answer) {
   switch (answer.kind) {
-    case ipc::AppAnswer::Kind::delivered:
-      return Outcome::delivered();
-    case ipc::AppAnswer::Kind::too_large:
-      return Outcome::too_large(std::move(answer.text));
+    case ipc::AppAnswer::Kind::delivered: return Outcome::delivered();
+    case ipc::AppAnswer::Kind::too_large: return Outcome::too_large(std::move(answer.text));
     case ipc::AppAnswer::Kind::failed:
-    case ipc::AppAnswer::Kind::unreachable:
-      break;
+    case ipc::AppAnswer::Kind::unreachable: break;
   }
   return Outcome::refused(std::move(answer.text));
 }

@@ -26,10 +26,14 @@ std::string describe_download(std::string_view browser, std::string_view site,
     const std::string s = sanitize_text(site, 200);
     const bool n_blank = trim_unicode(n).empty();
     const bool s_blank = trim_unicode(s).empty();
-    if (n_blank && s_blank) what = "a download";
-    else if (n_blank) what = "a download from " + s;
-    else if (s_blank) what = n;
-    else what = n + " from " + s;
+    if (n_blank && s_blank)
+      what = "a download";
+    else if (n_blank)
+      what = "a download from " + s;
+    else if (s_blank)
+      what = n;
+    else
+      what = n + " from " + s;
   }
   return "browser integration: " + who + " keeps " + what + ": " + std::string(explanation);
 }

@@ -27,7 +27,9 @@ bool starts_with_http(std::string_view url) {
   return url.starts_with("http://") || url.starts_with("https://");
 }
 
-bool blank(const std::optional<std::string>& s) { return !s || trim_unicode(*s).empty(); }
+bool blank(const std::optional<std::string>& s) {
+  return !s || trim_unicode(*s).empty();
+}
 
 Reply deliver(const ipc::AppRequest& request, const DeliverSettings& to_app) {
   return reply_for_outcome(deliver_to_app(request, to_app));
@@ -84,13 +86,14 @@ Reply single_download(Message& m, const CaptureRules& rules, std::string_view br
                       const DeliverSettings& to_app) {
   if (!capture::is_transfer_scheme(m.url))
     return refused_reply(Why::refused, "not an http(s) or ftp(s) URL");
-  const capture::Download d{m.url,
-                            m.finalUrl ? std::optional<std::string_view>(*m.finalUrl) : std::nullopt,
-                            m.filename ? std::optional<std::string_view>(*m.filename) : std::nullopt,
-                            m.size,
-                            m.userAgent ? std::string_view(*m.userAgent) : std::string_view(),
-                            m.brands,
-                            m.explicit_};
+  const capture::Download d{
+      m.url,
+      m.finalUrl ? std::optional<std::string_view>(*m.finalUrl) : std::nullopt,
+      m.filename ? std::optional<std::string_view>(*m.filename) : std::nullopt,
+      m.size,
+      m.userAgent ? std::string_view(*m.userAgent) : std::string_view(),
+      m.brands,
+      m.explicit_};
   if (auto reason = capture::decide_download(d, rules)) {
     log_line(describe_download(browser, capture::host_of(m.url),
                                capture::file_name_of(m.filename, m.url),
@@ -106,8 +109,8 @@ Reply single_download(Message& m, const CaptureRules& rules, std::string_view br
 }  // namespace
 
 Reply dispatch(Message m, const DeliverSettings& to_app) {
-  const std::string browser =
-      ipc::browser_name(m.userAgent ? std::string_view(*m.userAgent) : std::string_view(), m.brands);
+  const std::string browser = ipc::browser_name(
+      m.userAgent ? std::string_view(*m.userAgent) : std::string_view(), m.brands);
   const auto dir = ipc::data_dir();
   if (dir) record_extension_seen(*dir, browser, m.v ? std::string_view(*m.v) : std::string_view());
   const CaptureRules rules = capture::load_capture_rules(dir);

@@ -77,6 +77,8 @@ Result<size_t> StdinSource::read(char* buf, size_t n) {
   return take;
 }
 
-Status StdoutSink::write(std::string_view bytes) { return os::write_stdout(bytes); }
+Status StdoutSink::write(std::string_view bytes) {
+  return os::write_stdout(bytes);
+}
 
 }  // namespace nm::host

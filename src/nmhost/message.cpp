@@ -24,17 +24,17 @@ enum CookieField : size_t {
   kCookieExpires,
 };
 
-constexpr std::array<std::string_view, 7> kCookieFields = {
-    "name", "value", "domain", "host_only", "path", "secure", "expires"};
+constexpr std::array<std::string_view, 7> kCookieFields = {"name", "value",  "domain", "host_only",
+                                                           "path", "secure", "expires"};
 constexpr std::array<RecordLayout::Key, 9> kCookieKeys = {{{"name", kCookieName},
-                                                         {"value", kCookieValue},
-                                                         {"domain", kCookieDomain},
-                                                         {"host_only", kCookieHostOnly},
-                                                         {"hostOnly", kCookieHostOnly},
-                                                         {"path", kCookiePath},
-                                                         {"secure", kCookieSecure},
-                                                         {"expires", kCookieExpires},
-                                                         {"expirationDate", kCookieExpires}}};
+                                                           {"value", kCookieValue},
+                                                           {"domain", kCookieDomain},
+                                                           {"host_only", kCookieHostOnly},
+                                                           {"hostOnly", kCookieHostOnly},
+                                                           {"path", kCookiePath},
+                                                           {"secure", kCookieSecure},
+                                                           {"expires", kCookieExpires},
+                                                           {"expirationDate", kCookieExpires}}};
 constexpr RecordLayout kCookieLayout{"struct BrowserCookie", kCookieFields, kCookieKeys};
 
 bool read_cookie(Cursor& c, ipc::BrowserCookie& k) {
@@ -119,11 +119,11 @@ enum MessageField : size_t {
 
 // Keys by field; the position is the field.
 constexpr std::array<std::string_view, 31> kMessageFields = {
-    "rules",      "hello",   "v",         "url",      "referrer",   "cookies",  "cookieJar",
-    "userAgent",  "brands",  "filename",  "finalUrl", "size",       "mime",     "post",
-    "postType",   "private", "proxy",     "proxyPac", "proxyLogin", "explicit", "panel",
-    "video",      "src",     "title",     "hideSite", "openOptions", "page",    "links",
-    "excludeSite", "open",   "declined"};
+    "rules",       "hello",   "v",        "url",      "referrer",    "cookies",  "cookieJar",
+    "userAgent",   "brands",  "filename", "finalUrl", "size",        "mime",     "post",
+    "postType",    "private", "proxy",    "proxyPac", "proxyLogin",  "explicit", "panel",
+    "video",       "src",     "title",    "hideSite", "openOptions", "page",     "links",
+    "excludeSite", "open",    "declined"};
 static_assert(kMessageFields.size() == kDeclined + 1);
 
 constexpr auto make_keys() {

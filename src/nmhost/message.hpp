@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ipc/cookie.hpp"
 #include "base/result.hpp"
+#include "ipc/cookie.hpp"
 
 namespace nm::host {
 

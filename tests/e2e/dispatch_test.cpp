@@ -12,27 +12,32 @@ namespace {
 const char* kChromeUa =
     "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/131.0.0.0 Safari/537.36";
-const char* kFirefoxUa = "Mozilla/5.0 (Windows NT 10.0; Win64; x64; rv:133.0) Gecko/20100101 Firefox/133.0";
+const char* kFirefoxUa =
+    "Mozilla/5.0 (Windows NT 10.0; Win64; x64; rv:133.0) Gecko/20100101 Firefox/133.0";
 const std::string kDefaultTypes = "00* 3DM 3DS 3GP 3MF 7Z AAB AAC ABC ACE AFDESIGN AFPHOTO AI";
 
 // A request line with every key at its empty value but those given (in
 // order, as raw JSON), and the stand-in's fixed token.
 std::string request_line(const std::vector<std::pair<std::string, std::string>>& set) {
-  static const char* keys[] = {"url", "dir", "name", "later", "silent", "start_queue", "referer",
-                               "cookies", "cookie_jar", "user_agent", "final_url", "size", "mime",
-                               "post", "post_type", "private", "proxy", "proxy_pac", "proxy_login",
-                               "query", "api", "action", "ids", "category", "queue", "pair", "exit",
-                               "startup", "show", "video_page", "video_title", "panel_hide_site",
-                               "links", "exclude_site"};
-  static const std::set<std::string> flags = {"later", "silent", "start_queue", "private",
-                                              "proxy_login", "pair", "exit", "startup"};
+  static const char* keys[] = {"url",        "dir",         "name",        "later",
+                               "silent",     "start_queue", "referer",     "cookies",
+                               "cookie_jar", "user_agent",  "final_url",   "size",
+                               "mime",       "post",        "post_type",   "private",
+                               "proxy",      "proxy_pac",   "proxy_login", "query",
+                               "api",        "action",      "ids",         "category",
+                               "queue",      "pair",        "exit",        "startup",
+                               "show",       "video_page",  "video_title", "panel_hide_site",
+                               "links",      "exclude_site"};
+  static const std::set<std::string> flags = {"later",       "silent", "start_queue", "private",
+                                              "proxy_login", "pair",   "exit",        "startup"};
   std::string out = R"({"token":"t0k")";
   for (const std::string key : keys) {
     std::string value;
     for (const auto& [k, v] : set)
       if (k == key) value = v;
     if (key == "cookie_jar" && value.empty()) continue;
-    if (value.empty()) value = flags.count(key) ? "false" : (key == "ids" || key == "links") ? "[]" : "null";
+    if (value.empty())
+      value = flags.count(key) ? "false" : (key == "ids" || key == "links") ? "[]" : "null";
     out += ",\"" + key + "\":" + value;
   }
   return out + "}";
@@ -46,45 +51,58 @@ TEST(Dispatch, RequestsReachTheApplication) {
     std::string request;
   } cases[] = {
       {R"({"url": "https://example.com/f.zip", "filename": "C:\\Users\\x\\f.zip", "size": 2048,
-          "referrer": "https://example.com/", "cookies": "a=1", "userAgent": ")" + std::string(kChromeUa) +
+          "referrer": "https://example.com/", "cookies": "a=1", "userAgent": ")" +
+           std::string(kChromeUa) +
            R"(", "cookieJar": [{"name": "a", "value": "1", "domain": "example.com", "hostOnly": true,
           "path": "/", "expirationDate": 1234}], "proxy": " http://proxy:+08080 ", "proxyLogin": true,
           "proxyPac": "no function here", "finalUrl": "https://example.com/f.zip", "post": "",
           "postType": "text/plain", "mime": ""})",
-       request_line({{"url", R"("https://example.com/f.zip")"},
-                     {"name", R"("f.zip")"},
-                     {"referer", R"("https://example.com/")"},
-                     {"cookies", R"("a=1")"},
-                     {"cookie_jar",
-                      R"([{"name":"a","value":"1","domain":"example.com","host_only":true,"path":"/","secure":false,"expires":1234.0}])"},
-                     {"user_agent", "\"" + std::string(kChromeUa) + "\""},
-                     {"size", "2048"},
-                     {"post", R"("")"},
-                     {"post_type", R"("text/plain")"},
-                     {"proxy", R"("http://proxy:8080")"},
-                     {"proxy_login", "true"}})},
+       request_line(
+           {{"url", R"("https://example.com/f.zip")"},
+            {"name", R"("f.zip")"},
+            {"referer", R"("https://example.com/")"},
+            {"cookies", R"("a=1")"},
+            {"cookie_jar",
+             R"([{"name":"a","value":"1","domain":"example.com","host_only":true,"path":"/","secure":false,"expires":1234.0}])"},
+            {"user_agent", "\"" + std::string(kChromeUa) + "\""},
+            {"size", "2048"},
+            {"post", R"("")"},
+            {"post_type", R"("text/plain")"},
+            {"proxy", R"("http://proxy:8080")"},
+            {"proxy_login", "true"}})},
       // Explicit downloads skip the rules, but not the scheme check.
       {R"({"url": "ftp://h/page.html", "explicit": true, "private": true, "finalUrl": "ftp://h/Page.html"})",
-       request_line({{"url", R"("ftp://h/page.html")"}, {"final_url", R"("ftp://h/Page.html")"}, {"private", "true"}})},
-      {R"({"hideSite": "  example.com\t", "excludeSite": "x"})", request_line({{"panel_hide_site", R"("example.com")"}})},
-      {R"({"openOptions": true, "page": "general"})", request_line({{"show", R"("options:general")"}})},
-      {R"({"openOptions": true, "page": "General"})", request_line({{"show", R"("options:panels")"}})},
-      {R"({"hideSite": "   ", "openOptions": true})", request_line({{"show", R"("options:panels")"}})},
+       request_line({{"url", R"("ftp://h/page.html")"},
+                     {"final_url", R"("ftp://h/Page.html")"},
+                     {"private", "true"}})},
+      {R"({"hideSite": "  example.com\t", "excludeSite": "x"})",
+       request_line({{"panel_hide_site", R"("example.com")"}})},
+      {R"({"openOptions": true, "page": "general"})",
+       request_line({{"show", R"("options:general")"}})},
+      {R"({"openOptions": true, "page": "General"})",
+       request_line({{"show", R"("options:panels")"}})},
+      {R"({"hideSite": "   ", "openOptions": true})",
+       request_line({{"show", R"("options:panels")"}})},
       {R"({"open": true, "url": "https://x/y.zip"})", request_line({})},
-      {R"({"excludeSite": " a.example ", "links": ["https://l"]})", request_line({{"exclude_site", R"("a.example")"}})},
+      {R"({"excludeSite": " a.example ", "links": ["https://l"]})",
+       request_line({{"exclude_site", R"("a.example")"}})},
       {R"({"links": ["javascript:void 0", "ftp://h/a.iso", "data:text/plain,x", "HTTPS://h/b"],
           "referrer": "", "cookies": "c=1", "private": true})",
-       request_line({{"cookies", R"("c=1")"}, {"private", "true"}, {"links", R"(["ftp://h/a.iso","HTTPS://h/b"])"}})},
+       request_line({{"cookies", R"("c=1")"},
+                     {"private", "true"},
+                     {"links", R"(["ftp://h/a.iso","HTTPS://h/b"])"}})},
       {R"({"video": true, "url": "https://v.example/watch", "src": "https://cdn.example/v.mp4",
           "title": " A \"film\" ", "referrer": "https://r", "cookieJar": [{}]})",
-       request_line({{"referer", R"("https://v.example/watch")"},
-                     {"cookie_jar",
-                      R"([{"name":"","value":"","domain":"","host_only":false,"path":"","secure":false,"expires":null}])"},
-                     {"video_page", R"("https://cdn.example/v.mp4")"},
-                     {"video_title", R"(" A \"film\" ")"}})},
+       request_line(
+           {{"referer", R"("https://v.example/watch")"},
+            {"cookie_jar",
+             R"([{"name":"","value":"","domain":"","host_only":false,"path":"","secure":false,"expires":null}])"},
+            {"video_page", R"("https://cdn.example/v.mp4")"},
+            {"video_title", R"(" A \"film\" ")"}})},
       {R"({"video": true, "url": "https://v.example/watch", "src": "blob:https://v.example/1",
           "title": "  ", "referrer": "https://r"})",
-       request_line({{"referer", R"("https://r")"}, {"video_page", R"("https://v.example/watch")"}})},
+       request_line(
+           {{"referer", R"("https://r")"}, {"video_page", R"("https://v.example/watch")"}})},
   };
   for (const auto& c : cases) {
     const size_t before = h.requests().size();
@@ -114,7 +132,8 @@ TEST(Dispatch, AnswersWithoutTheApplication) {
        R"~({"ok":false,"error":"left to the browser by Options (Small)","why":"options","declined":"small"})~"},
       {R"({"url": "https://h/private/f.zip")" + ua + "}",
        R"~({"ok":false,"error":"left to the browser by Options (Address)","why":"options","declined":"address"})~"},
-      {R"({"url": "https://h/f.zip", "finalUrl": "https://docs.google.com/f.zip", "size": 5)" + ua + "}",
+      {R"({"url": "https://h/f.zip", "finalUrl": "https://docs.google.com/f.zip", "size": 5)" + ua +
+           "}",
        R"~({"ok":false,"error":"left to the browser by Options (Small)","why":"options","declined":"small"})~"},
       {R"({"url": "https://h/f.zip", "finalUrl": "https://docs.google.com/f.zip")" + ua + "}",
        R"~({"ok":false,"error":"left to the browser by Options (Site)","why":"options","declined":"site"})~"},
@@ -136,13 +155,16 @@ TEST(Dispatch, AnswersWithoutTheApplication) {
 
 TEST(Dispatch, RulesSummary) {
   Host h;
-  const std::string hello = std::string(R"({"hello": true, "v": "2.0", "userAgent": ")") + kChromeUa + "\"}";
+  const std::string hello =
+      std::string(R"({"hello": true, "v": "2.0", "userAgent": ")") + kChromeUa + "\"}";
   const std::string reply = h.one(hello);
   const std::string head = R"({"ok":true,"version":"0.5.1","types":")" + kDefaultTypes;
   EXPECT_EQ(reply.substr(0, head.size()), head);
-  EXPECT_NE(reply.find(R"(ZIPX ZPR ZST ZTL","capture":true,"excludedSites":"*.update.microsoft.com )"),
-            std::string::npos);
-  EXPECT_TRUE(reply.ends_with(R"(.sharepoint.com","excludedAddresses":[],"opened":true,"minKb":0})"))
+  EXPECT_NE(
+      reply.find(R"(ZIPX ZPR ZST ZTL","capture":true,"excludedSites":"*.update.microsoft.com )"),
+      std::string::npos);
+  EXPECT_TRUE(
+      reply.ends_with(R"(.sharepoint.com","excludedAddresses":[],"opened":true,"minKb":0})"))
       << reply;
 
   // A change of the settings takes effect with the next message.
@@ -150,15 +172,18 @@ TEST(Dispatch, RulesSummary) {
              R"({"settings": {"auto_types": "zip  ISO", "browsers": [["Google Chrome", false]],
                  "excluded_sites": "", "excluded_addresses": ["a", "b"], "capture_opened": false,
                  "capture_min_kb": 18446744073709551615}})");
-  EXPECT_EQ(h.one(std::string(R"({"rules": true, "declined": {}, "userAgent": ")") + kChromeUa + "\"}"),
-            R"({"ok":true,"version":"0.5.1","types":"zip  ISO","capture":false,"excludedSites":"",)"
-            R"("excludedAddresses":["a","b"],"opened":false,"minKb":18446744073709551615,"captureOff":"browser"})");
-  write_text(h.data.path() / "downloads.json", R"({"settings": {"advanced_integration": false}, "other": 1})");
+  EXPECT_EQ(
+      h.one(std::string(R"({"rules": true, "declined": {}, "userAgent": ")") + kChromeUa + "\"}"),
+      R"({"ok":true,"version":"0.5.1","types":"zip  ISO","capture":false,"excludedSites":"",)"
+      R"("excludedAddresses":["a","b"],"opened":false,"minKb":18446744073709551615,"captureOff":"browser"})");
+  write_text(h.data.path() / "downloads.json",
+             R"({"settings": {"advanced_integration": false}, "other": 1})");
   const std::string off = h.one(R"({"rules": true})");
   EXPECT_NE(off.find(R"("capture":false,)"), std::string::npos);
   EXPECT_NE(off.find(R"("captureOff":"integration-off"})"), std::string::npos);
   // One bad value discards the whole file.
-  write_text(h.data.path() / "downloads.json", R"({"settings": {"advanced_integration": false, "video_panel": null}})");
+  write_text(h.data.path() / "downloads.json",
+             R"({"settings": {"advanced_integration": false, "video_panel": null}})");
   EXPECT_EQ(h.one(R"({"rules": true})").substr(0, head.size()), head);
 }
 
@@ -170,14 +195,17 @@ TEST(Dispatch, LogsDownloadsLeftToTheBrowser) {
           R"({"declined": {"why": "no wire word here\nbut forty characters"}, "brands": ["Zen"]})",
           R"({"url": "https://h/dl?x=1#y", "size": 3, "userAgent": ""})",
           R"({"rules": true, "declined": {"why": "site"}})"});
-  EXPECT_EQ(h.log(),
-            (std::vector<std::string>{
-                "browser integration: Mozilla Firefox keeps a.txt from example.com: its type isn't in Options > File types",
-                "browser integration: a browser keeps a download from a private window: the browser doesn't let the "
-                "extension read this site (its site access is limited)",
-                "browser integration: Zen Browser keeps a download: no wire word here but forty char",
-                "browser integration: a browser keeps dl from h: its type isn't in Options > File types",
-            }));
+  EXPECT_EQ(
+      h.log(),
+      (std::vector<std::string>{
+          "browser integration: Mozilla Firefox keeps a.txt from example.com: its type isn't in "
+          "Options > File types",
+          "browser integration: a browser keeps a download from a private window: the browser "
+          "doesn't let the "
+          "extension read this site (its site access is limited)",
+          "browser integration: Zen Browser keeps a download: no wire word here but forty char",
+          "browser integration: a browser keeps dl from h: its type isn't in Options > File types",
+      }));
 }
 
 TEST(Dispatch, RecordsExtensionVersions) {
@@ -186,7 +214,8 @@ TEST(Dispatch, RecordsExtensionVersions) {
   const std::string chrome = std::string(R"(, "userAgent": ")") + kChromeUa + "\"";
   h.talk({R"({"hello": true, "v": "2.0")" + chrome + "}"});
   EXPECT_EQ(seen(), "Google Chrome\t2.0\n");
-  h.talk({R"({"hello": true, "v": "1.0", "brands": ["Brave"]})", R"({"rules": true, "v": "2.0")" + chrome + "}"});
+  h.talk({R"({"hello": true, "v": "1.0", "brands": ["Brave"]})",
+          R"({"rules": true, "v": "2.0")" + chrome + "}"});
   EXPECT_EQ(seen(), "Google Chrome\t2.0\nBrave Browser\t1.0\n");
   h.talk({R"({"hello": true, "v": "2.1")" + chrome + "}", R"({"open": false, "url": "x"})"});
   EXPECT_EQ(seen(), "Brave Browser\t1.0\nGoogle Chrome\t2.1\n");
@@ -200,7 +229,8 @@ TEST(Dispatch, ApplicationRefusals) {
     std::string reply;
   } cases[] = {
       {{"--answer", "disk full"}, R"({"ok":false,"error":"disk full","why":"refused"})"},
-      {{"--answer", "too-large: 5 GB"}, R"({"ok":false,"error":"too-large: 5 GB","why":"too-large"})"},
+      {{"--answer", "too-large: 5 GB"},
+       R"({"ok":false,"error":"too-large: 5 GB","why":"too-large"})"},
       {{"--answer", "OK"}, R"({"ok":false,"error":"OK","why":"refused"})"},
   };
   for (const auto& c : cases) {
@@ -213,13 +243,13 @@ TEST(Dispatch, ApplicationRefusals) {
 TEST(Dispatch, StartsTheApplicationWhenItIsNotRunning) {
   InstalledHost h;
   write_text(h.install.path() / "app-path", "\r\n  " + host_path(tool_exe("qtm-standin")) + "  \n");
-  const auto replies = h.talk(
-      {R"({"url": "https://example.com/f.zip"})", R"({"openOptions": true})"},
-      {{"QTM_STANDIN_ARGS", "--token t0k --listen-delay-ms 300 --max-requests 2"}}, h.exe);
+  const auto replies =
+      h.talk({R"({"url": "https://example.com/f.zip"})", R"({"openOptions": true})"},
+             {{"QTM_STANDIN_ARGS", "--token t0k --listen-delay-ms 300 --max-requests 2"}}, h.exe);
   EXPECT_EQ(replies, (std::vector<std::string>{R"({"ok":true})", R"({"ok":true})"}));
-  EXPECT_EQ(h.requests(), (std::vector<std::string>{
-                              request_line({{"url", R"("https://example.com/f.zip")"}}),
-                              request_line({{"show", R"("options:panels")"}})}));
+  EXPECT_EQ(h.requests(),
+            (std::vector<std::string>{request_line({{"url", R"("https://example.com/f.zip")"}}),
+                                      request_line({{"show", R"("options:panels")"}})}));
 }
 
 TEST(Dispatch, ApplicationThatCannotStart) {
@@ -233,7 +263,8 @@ TEST(Dispatch, ApplicationThatCannotStart) {
   std::string escaped;
   for (const char c : program) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
   EXPECT_EQ(replies[0].substr(0, head.size() + escaped.size() + 2), head + escaped + ": ");
-  EXPECT_NE(replies[0].find(R"~( (os error 2)","why":"not-running"})~"), std::string::npos) << replies[0];
+  EXPECT_NE(replies[0].find(R"~( (os error 2)","why":"not-running"})~"), std::string::npos)
+      << replies[0];
 }
 
 }  // namespace

@@ -58,8 +58,10 @@ TEST(EntryPoint, AcceptedCallersGetTheHostLoop) {
     const auto r = run_args(args, frame("5"));
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(split_frames(r.out),
-              std::vector<std::string>{R"({"ok":false,"error":"invalid type: integer `5`, expected struct Message at line 1 column 1","why":"refused"})"});
+    EXPECT_EQ(
+        split_frames(r.out),
+        std::vector<std::string>{
+            R"({"ok":false,"error":"invalid type: integer `5`, expected struct Message at line 1 column 1","why":"refused"})"});
   }
 }
 
@@ -90,20 +92,39 @@ TEST(Framing, SizeLimitAndEndsOfInput) {
     std::vector<std::string> replies;
     std::string err;
   } cases[] = {
-      {"at the limit", frame(at_limit) + bad, 0,
-       {R"({"ok":false,"error":"not an http(s) or ftp(s) URL","why":"refused"})", bad_reply}, ""},
-      {"one over, then the next frame", frame(over_limit) + bad, 0, {too_large_1048577, bad_reply}, ""},
+      {"at the limit",
+       frame(at_limit) + bad,
+       0,
+       {R"({"ok":false,"error":"not an http(s) or ftp(s) URL","why":"refused"})", bad_reply},
+       ""},
+      {"one over, then the next frame",
+       frame(over_limit) + bad,
+       0,
+       {too_large_1048577, bad_reply},
+       ""},
       {"reply cut to the limit, then the next frame", frame(quotes) + bad, 0, {cut, bad_reply}, ""},
-      {"huge length, input closed early", std::string("\xff\xff\xff\xff", 4) + "0123456789", 0,
-       {R"({"ok":false,"error":"a message of 4294967295 bytes","why":"too-large"})"}, ""},
+      {"huge length, input closed early",
+       std::string("\xff\xff\xff\xff", 4) + "0123456789",
+       0,
+       {R"({"ok":false,"error":"a message of 4294967295 bytes","why":"too-large"})"},
+       ""},
       {"input closed inside the length", std::string("\x05\x00", 2), 0, {}, ""},
       {"nothing at all", "", 0, {}, ""},
-      {"input closed inside a body", std::string("\x05\x00\x00\x00{}", 6), 1, {},
+      {"input closed inside a body",
+       std::string("\x05\x00\x00\x00{}", 6),
+       1,
+       {},
        kPrefix + "failed to fill whole buffer\n"},
-      {"zero-length body", frame(""), 0,
-       {R"({"ok":false,"error":"EOF while parsing a value at line 1 column 0","why":"refused"})"}, ""},
-      {"two frames back to back", bad + frame("{\"a\":1,}"), 0,
-       {bad_reply, R"({"ok":false,"error":"trailing comma at line 1 column 8","why":"refused"})"}, ""},
+      {"zero-length body",
+       frame(""),
+       0,
+       {R"({"ok":false,"error":"EOF while parsing a value at line 1 column 0","why":"refused"})"},
+       ""},
+      {"two frames back to back",
+       bad + frame("{\"a\":1,}"),
+       0,
+       {bad_reply, R"({"ok":false,"error":"trailing comma at line 1 column 8","why":"refused"})"},
+       ""},
   };
   for (const auto& c : cases) {
     const auto r = run_args({kOrigin}, c.input);

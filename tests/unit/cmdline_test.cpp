@@ -34,9 +34,16 @@ TEST(SplitCommandLine, FollowsTheWindowsRules) {
 }
 
 TEST(QuoteArgument, RoundTripsThroughTheSplitter) {
-  const Args args = {"plain",       "",         "with space", "C:\\Program Files\\a b\\",
-                     "end\\\\",     "q\"uote",  "\\\"",       "tab\there",
-                     "HKCU\\Software\\Mozilla\\NativeMessagingHosts\\com.qartorvaneldownloadmanager.host"};
+  const Args args = {
+      "plain",
+      "",
+      "with space",
+      "C:\\Program Files\\a b\\",
+      "end\\\\",
+      "q\"uote",
+      "\\\"",
+      "tab\there",
+      "HKCU\\Software\\Mozilla\\NativeMessagingHosts\\com.qartorvaneldownloadmanager.host"};
   // The host's folder, where reg.exe is looked for first, may hold spaces.
   const auto line = join_command_line("C:\\Program Files\\QAR\\reg.exe", args);
   auto back = split_command_line(line);

@@ -6,7 +6,10 @@ namespace nm::host {
 namespace {
 
 TEST(SanitizeText, CutsCodePointsAndBlanksControls) {
-  EXPECT_EQ(sanitize_text("a\nb\tc\x7f" "d\u0085e", 100), "a b c d e");
+  EXPECT_EQ(sanitize_text("a\nb\tc\x7f"
+                          "d\u0085e",
+                          100),
+            "a b c d e");
   EXPECT_EQ(sanitize_text("ééééé", 3), "ééé");  // code points, not bytes
   EXPECT_EQ(sanitize_text("日本語テキスト", 2), "日本");
   EXPECT_EQ(sanitize_text("short", 32), "short");
@@ -31,9 +34,11 @@ TEST(DescribeDownload, WhoAndWhat) {
   } cases[] = {
       {"Mozilla Firefox", "example.com", "f.zip", false,
        "browser integration: Mozilla Firefox keeps f.zip from example.com: EXPL"},
-      {"", "example.com", "f.zip", false, "browser integration: a browser keeps f.zip from example.com: EXPL"},
+      {"", "example.com", "f.zip", false,
+       "browser integration: a browser keeps f.zip from example.com: EXPL"},
       {"Opera", "", "f.zip", false, "browser integration: Opera keeps f.zip: EXPL"},
-      {"Opera", "example.com", "   ", false, "browser integration: Opera keeps a download from example.com: EXPL"},
+      {"Opera", "example.com", "   ", false,
+       "browser integration: Opera keeps a download from example.com: EXPL"},
       {"Opera", " ", "", false, "browser integration: Opera keeps a download: EXPL"},
       {"Opera", "example.com", "f.zip", true,
        "browser integration: Opera keeps a download from a private window: EXPL"},

@@ -67,7 +67,9 @@ TEST(DownloadRequest, CopiesDropsAndChecks) {
          m.cookieJar.push_back(a);
          m.cookieJar.push_back(a);
        },
-       [](const ipc::AppRequest& r) { return r.cookie_jar.size() == 2 && r.cookie_jar[1].name == "a"; }},
+       [](const ipc::AppRequest& r) {
+         return r.cookie_jar.size() == 2 && r.cookie_jar[1].name == "a";
+       }},
   };
   for (const auto& c : cases) {
     Message m = only_url;

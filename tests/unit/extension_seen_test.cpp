@@ -17,7 +17,8 @@ namespace {
 namespace fs = std::filesystem;
 
 struct TempFolder {
-  fs::path path = fs::temp_directory_path() / ("nmhost-seen-" + std::to_string(std::random_device{}()));
+  fs::path path =
+      fs::temp_directory_path() / ("nmhost-seen-" + std::to_string(std::random_device{}()));
   ~TempFolder() {
     std::error_code ec;
     fs::remove_all(path, ec);
@@ -33,8 +34,9 @@ std::string slurp(const fs::path& p) {
 
 TEST(ExtensionSeen, ParsesLines) {
   using E = ExtensionSeenEntry;
-  EXPECT_EQ(parse_extension_seen("Google Chrome\t2.0\r\n\n  \nOpera\nZen\ta\tb\nlast\t1\r"),
-            (std::vector<E>{{"Google Chrome", "2.0"}, {"Opera", ""}, {"Zen", "a\tb"}, {"last", "1\r"}}));
+  EXPECT_EQ(
+      parse_extension_seen("Google Chrome\t2.0\r\n\n  \nOpera\nZen\ta\tb\nlast\t1\r"),
+      (std::vector<E>{{"Google Chrome", "2.0"}, {"Opera", ""}, {"Zen", "a\tb"}, {"last", "1\r"}}));
   EXPECT_EQ(format_extension_seen({{"a", "1"}, {"", ""}}), "a\t1\n\t\n");
 }
 

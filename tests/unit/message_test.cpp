@@ -21,7 +21,8 @@ TEST(ParseMessage, ReportsErrorsWithTheirPositions) {
       // Wrong types: scalars just after, arrays and objects at their bracket.
       {R"({"rules": null})", "invalid type: null, expected a boolean at line 1 column 14"},
       {R"({"url": null})", "invalid type: null, expected a string at line 1 column 12"},
-      {R"({"rules": "x\"y"})", R"(invalid type: string "x\"y", expected a boolean at line 1 column 16)"},
+      {R"({"rules": "x\"y"})",
+       R"(invalid type: string "x\"y", expected a boolean at line 1 column 16)"},
       {R"({"rules": [1,2]})", "invalid type: sequence, expected a boolean at line 1 column 10"},
       {R"({"rules": {}})", "invalid type: map, expected a boolean at line 1 column 10"},
       {"5", "invalid type: integer `5`, expected struct Message at line 1 column 1"},
@@ -32,16 +33,23 @@ TEST(ParseMessage, ReportsErrorsWithTheirPositions) {
       {R"({"brands": ["a", null]})", "invalid type: null, expected a string at line 1 column 21"},
       {R"({"brands": "a"})", "invalid type: string \"a\", expected a sequence at line 1 column 14"},
       {R"({"cookieJar": null})", "invalid type: null, expected a sequence at line 1 column 18"},
-      {R"({"cookieJar": [1]})", "invalid type: integer `1`, expected struct BrowserCookie at line 1 column 16"},
-      {R"({"cookieJar": [{"secure": 1}]})", "invalid type: integer `1`, expected a boolean at line 1 column 27"},
-      {R"({"cookieJar": [{"expires": "x"}]})", "invalid type: string \"x\", expected f64 at line 1 column 30"},
-      {R"({"declined": 3})", "invalid type: integer `3`, expected struct Notice at line 1 column 14"},
-      {R"({"declined": {"why": null}})", "invalid type: null, expected a string at line 1 column 25"},
+      {R"({"cookieJar": [1]})",
+       "invalid type: integer `1`, expected struct BrowserCookie at line 1 column 16"},
+      {R"({"cookieJar": [{"secure": 1}]})",
+       "invalid type: integer `1`, expected a boolean at line 1 column 27"},
+      {R"({"cookieJar": [{"expires": "x"}]})",
+       "invalid type: string \"x\", expected f64 at line 1 column 30"},
+      {R"({"declined": 3})",
+       "invalid type: integer `3`, expected struct Notice at line 1 column 14"},
+      {R"({"declined": {"why": null}})",
+       "invalid type: null, expected a string at line 1 column 25"},
       // Numbers as the extension's reader names them.
       {R"({"size": -1})", "invalid value: integer `-1`, expected u64 at line 1 column 11"},
       {R"({"size": 2.5})", "invalid type: floating point `2.5`, expected u64 at line 1 column 12"},
-      {R"({"size": 1e3})", "invalid type: floating point `1000.0`, expected u64 at line 1 column 12"},
-      {R"({"size": 1e-7})", "invalid type: floating point `0.0000001`, expected u64 at line 1 column 13"},
+      {R"({"size": 1e3})",
+       "invalid type: floating point `1000.0`, expected u64 at line 1 column 12"},
+      {R"({"size": 1e-7})",
+       "invalid type: floating point `0.0000001`, expected u64 at line 1 column 13"},
       {R"({"size": -0})", "invalid type: floating point `-0.0`, expected u64 at line 1 column 11"},
       {R"({"size": 18446744073709551616})",
        "invalid type: floating point `18446744073709552000.0`, expected u64 at line 1 column 29"},
@@ -58,7 +66,8 @@ TEST(ParseMessage, ReportsErrorsWithTheirPositions) {
       {R"({"rules":012})", "invalid number at line 1 column 11"},
       // Repeated keys: after the key and the white space behind it.
       {R"({"url": "a", "url": "b"})", "duplicate field `url` at line 1 column 18"},
-      {"{\"url\": \"a\",\n \"v\": null,\n  \"url\" : \"b\"}", "duplicate field `url` at line 3 column 8"},
+      {"{\"url\": \"a\",\n \"v\": null,\n  \"url\" : \"b\"}",
+       "duplicate field `url` at line 3 column 8"},
       {R"({"title": null, "title": "x"})", "duplicate field `title` at line 1 column 23"},
       {R"({"cookieJar": [{"hostOnly": true, "host_only": false}]})",
        "duplicate field `host_only` at line 1 column 45"},
@@ -66,8 +75,10 @@ TEST(ParseMessage, ReportsErrorsWithTheirPositions) {
        "duplicate field `expires` at line 1 column 46"},
       {R"({"declined": {"why": "a", "why": "b"}})", "duplicate field `why` at line 1 column 31"},
       // Array forms: a value past the last field.
-      {R"({"cookieJar": [["a","b","c",true,"p",false,1.5,9]]})", "trailing characters at line 1 column 48"},
-      {R"({"cookieJar": [["a","b","c",true,"p",false,1.5,"x"]]})", "trailing characters at line 1 column 48"},
+      {R"({"cookieJar": [["a","b","c",true,"p",false,1.5,9]]})",
+       "trailing characters at line 1 column 48"},
+      {R"({"cookieJar": [["a","b","c",true,"p",false,1.5,"x"]]})",
+       "trailing characters at line 1 column 48"},
       {R"({"declined": ["a","b","c",[]]})", "trailing characters at line 1 column 27"},
       // Syntax.
       {"", "EOF while parsing a value at line 1 column 0"},
@@ -88,7 +99,8 @@ TEST(ParseMessage, ReportsErrorsWithTheirPositions) {
       {R"({1: 2})", "key must be a string at line 1 column 2"},
       {R"({"a": tru})", "expected ident at line 1 column 10"},
       {R"({"a": 01})", "invalid number at line 1 column 8"},
-      {"{\"url\": \"a\tb\"}", "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 11"},
+      {"{\"url\": \"a\tb\"}",
+       "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 11"},
       {R"({"url": "\q"})", "invalid escape at line 1 column 11"},
       // A type error comes before a later syntax error, as the text is read.
       {R"({"rules": null, )", "invalid type: null, expected a boolean at line 1 column 14"},
@@ -151,7 +163,8 @@ TEST(ParseMessage, ArrayFormsReadByPosition) {
   ASSERT_TRUE(m.ok());
   EXPECT_TRUE(m->rules);
   EXPECT_FALSE(m->hello);
-  auto d = parse_message(R"({"declined": ["file-type", "s"], "cookieJar": [["n","v","d",true,"p",true,1.5]]})");
+  auto d = parse_message(
+      R"({"declined": ["file-type", "s"], "cookieJar": [["n","v","d",true,"p",true,1.5]]})");
   ASSERT_TRUE(d.ok()) << d.error();
   EXPECT_EQ(d->declined->site, "s");
   EXPECT_EQ(d->cookieJar[0].expires, 1.5);

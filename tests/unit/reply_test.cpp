@@ -52,7 +52,7 @@ TEST(Reply, SerialisesOnlyPresentFieldsInOrder) {
 TEST(Reply, OversizedErrorIsCutToFit) {
   const std::string head = R"({"ok":false,"error":")", tail = R"(","why":"refused"})";
   const size_t room = kMaxMessageBytes - head.size() - tail.size();  // for the escaped error
-  const size_t left = room - 3;                                       // beside the mark "…"
+  const size_t left = room - 3;                                      // beside the mark "…"
   const auto times = [](std::string_view s, size_t n) {
     std::string out;
     for (size_t i = 0; i < n; ++i) out += s;

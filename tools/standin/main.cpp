@@ -217,14 +217,9 @@ void serve(os::TcpStream conn, const Options& o, const std::string& token, const
     answer = "invalid token\n";
   } else {
     switch (o.reply) {
-      case Reply::answer:
-        answer = o.answer + "\n";
-        break;
-      case Reply::bad_utf8:
-        answer = "o\xff\xfek\n";
-        break;
-      case Reply::close:
-        return;
+      case Reply::answer: answer = o.answer + "\n"; break;
+      case Reply::bad_utf8: answer = "o\xff\xfek\n"; break;
+      case Reply::close: return;
       case Reply::none: {
         // Hold the connection until the host gives up and closes it.
         conn.set_recv_timeout(60000);

@@ -78,7 +78,7 @@ std::optional<DeclineReason> browser_gate(const CaptureRules& rules, std::string
 }
 
 std::optional<DeclineReason> refusal(const CaptureRules& rules, std::string_view url,
-                                    std::string_view file_name, std::string_view browser) {
+                                     std::string_view file_name, std::string_view browser) {
   if (auto gate = browser_gate(rules, browser)) return gate;
   if (!type_listed(rules, file_name)) return DeclineReason::FileType;
   if (any_site_matches(rules.excluded_sites, url)) return DeclineReason::Site;

@@ -38,7 +38,7 @@ struct Download {
 std::optional<DeclineReason> browser_gate(const CaptureRules& rules, std::string_view browser);
 // Gate, file type, excluded sites, excluded addresses, for one address.
 std::optional<DeclineReason> refusal(const CaptureRules& rules, std::string_view url,
-                                    std::string_view file_name, std::string_view browser);
+                                     std::string_view file_name, std::string_view browser);
 // The whole decision; none means the download is taken over.
 std::optional<DeclineReason> decide_download(const Download& download, const CaptureRules& rules);
 bool video_button_shown(const CaptureRules& rules, std::string_view page_url,

@@ -103,15 +103,12 @@ bool read_browser(Cursor& c, std::vector<std::pair<std::string, bool>>& out) {
 
 bool read_rule_field(Cursor& c, size_t field, CaptureRules& r) {
   switch (field) {
-    case kAdvancedIntegration:
-      return c.read_bool(r.advanced_integration);
+    case kAdvancedIntegration: return c.read_bool(r.advanced_integration);
     case kBrowsers:
       r.browsers.clear();
       return c.read_seq([&](Cursor& e) { return read_browser(e, r.browsers); });
-    case kAutoTypes:
-      return c.read_string(r.auto_types);
-    case kExcludedSites:
-      return c.read_string(r.excluded_sites);
+    case kAutoTypes: return c.read_string(r.auto_types);
+    case kExcludedSites: return c.read_string(r.excluded_sites);
     case kExcludedAddresses:
       r.excluded_addresses.clear();
       return c.read_seq([&](Cursor& e) {
@@ -120,14 +117,10 @@ bool read_rule_field(Cursor& c, size_t field, CaptureRules& r) {
         r.excluded_addresses.push_back(std::move(s));
         return true;
       });
-    case kVideoPanel:
-      return c.read_bool(r.video_panel);
-    case kVideoPanelSites:
-      return c.read_string(r.video_panel_sites);
-    case kCaptureOpened:
-      return c.read_bool(r.capture_opened);
-    case kCaptureMinKb:
-      return c.read_uint(r.capture_min_kb, UINT64_MAX, "u64");
+    case kVideoPanel: return c.read_bool(r.video_panel);
+    case kVideoPanelSites: return c.read_string(r.video_panel_sites);
+    case kCaptureOpened: return c.read_bool(r.capture_opened);
+    case kCaptureMinKb: return c.read_uint(r.capture_min_kb, UINT64_MAX, "u64");
   }
   return c.skip();
 }

@@ -14,7 +14,9 @@ std::vector<std::string> arguments(int argc, char** argv) {
   return args;
 }
 
-void init_stdio() { signal(SIGPIPE, SIG_IGN); }
+void init_stdio() {
+  signal(SIGPIPE, SIG_IGN);
+}
 
 Result<size_t> read_stdin(char* buf, size_t n) {
   for (;;) {

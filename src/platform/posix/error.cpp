@@ -12,17 +12,17 @@ std::string system_error_text(int code) {
   return text + " (os error " + std::to_string(code) + ")";
 }
 
-int last_error() { return errno; }
+int last_error() {
+  return errno;
+}
 
 static ErrorKind kind_of(int code) {
   switch (code) {
     case ENOENT:
     case ENOTDIR:  // a folder on the way is a file: nothing is there either
       return ErrorKind::not_found;
-    case ETIMEDOUT:
-      return ErrorKind::timed_out;
-    default:
-      return ErrorKind::other;
+    case ETIMEDOUT: return ErrorKind::timed_out;
+    default: return ErrorKind::other;
   }
 }
 

@@ -12,11 +12,17 @@
 
 namespace nm::os {
 
-fs::path path_from_utf8(std::string_view utf8) { return fs::path(std::string(utf8)); }
+fs::path path_from_utf8(std::string_view utf8) {
+  return fs::path(std::string(utf8));
+}
 
-std::optional<std::string> path_to_utf8(const fs::path& p) { return p.string(); }
+std::optional<std::string> path_to_utf8(const fs::path& p) {
+  return p.string();
+}
 
-std::string path_display(const fs::path& p) { return p.string(); }
+std::string path_display(const fs::path& p) {
+  return p.string();
+}
 
 std::optional<std::string> get_env(const char* name) {
   const char* v = ::getenv(name);
@@ -104,7 +110,9 @@ bool create_empty_file(const fs::path& p) {
   return true;
 }
 
-bool remove_file(const fs::path& p) { return ::unlink(p.c_str()) == 0; }
+bool remove_file(const fs::path& p) {
+  return ::unlink(p.c_str()) == 0;
+}
 
 Status make_dirs(const fs::path& p) {
   std::error_code ec;

@@ -48,7 +48,9 @@ Status write_stdout(std::string_view bytes) {
   return {};
 }
 
-void write_stderr(std::string_view bytes) { write_all(GetStdHandle(STD_ERROR_HANDLE), bytes); }
+void write_stderr(std::string_view bytes) {
+  write_all(GetStdHandle(STD_ERROR_HANDLE), bytes);
+}
 
 bool write_stdout_text(std::string_view utf8) {
   HANDLE h = GetStdHandle(STD_OUTPUT_HANDLE);

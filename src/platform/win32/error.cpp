@@ -18,7 +18,9 @@ std::string system_error_text(int code) {
   return std::string(trim_unicode_end(text)) + " (os error " + std::to_string(code) + ")";
 }
 
-int last_error() { return static_cast<int>(GetLastError()); }
+int last_error() {
+  return static_cast<int>(GetLastError());
+}
 
 static ErrorKind kind_of(int code) {
   switch (code) {
@@ -26,17 +28,13 @@ static ErrorKind kind_of(int code) {
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_DRIVE:
     case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-      return ErrorKind::not_found;
+    case ERROR_BAD_NET_NAME: return ErrorKind::not_found;
     case WSAETIMEDOUT:
     case ERROR_TIMEOUT:
-    case WAIT_TIMEOUT:
-      return ErrorKind::timed_out;
+    case WAIT_TIMEOUT: return ErrorKind::timed_out;
     case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return ErrorKind::in_use;
-    default:
-      return ErrorKind::other;
+    case ERROR_LOCK_VIOLATION: return ErrorKind::in_use;
+    default: return ErrorKind::other;
   }
 }
 

@@ -1,9 +1,9 @@
 #include "platform/fs.hpp"
 
-#include <windows.h>
 #include <initguid.h>
 #include <knownfolders.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <vector>
 
@@ -13,11 +13,17 @@
 
 namespace nm::os {
 
-fs::path path_from_utf8(std::string_view utf8) { return fs::path(win::to_wide(utf8)); }
+fs::path path_from_utf8(std::string_view utf8) {
+  return fs::path(win::to_wide(utf8));
+}
 
-std::optional<std::string> path_to_utf8(const fs::path& p) { return win::from_wide(p.native()); }
+std::optional<std::string> path_to_utf8(const fs::path& p) {
+  return win::from_wide(p.native());
+}
 
-std::string path_display(const fs::path& p) { return win::from_wide_lossy(p.native()); }
+std::string path_display(const fs::path& p) {
+  return win::from_wide_lossy(p.native());
+}
 
 static std::optional<std::wstring> get_env_wide(const char* name) {
   const std::wstring wname = win::to_wide(name);
@@ -168,7 +174,9 @@ bool create_empty_file(const fs::path& p) {
   return bool(f);
 }
 
-bool remove_file(const fs::path& p) { return DeleteFileW(p.c_str()) != 0; }
+bool remove_file(const fs::path& p) {
+  return DeleteFileW(p.c_str()) != 0;
+}
 
 Status make_dirs(const fs::path& p) {
   std::error_code ec;

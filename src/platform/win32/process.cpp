@@ -31,12 +31,9 @@ ProcessState Process::state() {
   if (code != STILL_ACTIVE) return ProcessState::ended;
   // A program may also end with the code that means "still active".
   switch (WaitForSingleObject(h, 0)) {
-    case WAIT_TIMEOUT:
-      return ProcessState::running;
-    case WAIT_OBJECT_0:
-      return ProcessState::ended;
-    default:
-      return ProcessState::unknown;
+    case WAIT_TIMEOUT: return ProcessState::running;
+    case WAIT_OBJECT_0: return ProcessState::ended;
+    default: return ProcessState::unknown;
   }
 }
 
@@ -45,12 +42,9 @@ namespace {
 DWORD creation_flags(StartMode mode) {
   constexpr DWORD detached = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP;
   switch (mode) {
-    case StartMode::detached_from_job:
-      return detached | CREATE_BREAKAWAY_FROM_JOB;
-    case StartMode::detached:
-      return detached;
-    case StartMode::attached:
-      break;
+    case StartMode::detached_from_job: return detached | CREATE_BREAKAWAY_FROM_JOB;
+    case StartMode::detached: return detached;
+    case StartMode::attached: break;
   }
   return 0;
 }

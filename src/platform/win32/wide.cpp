@@ -37,8 +37,12 @@ static std::optional<std::string> convert(std::wstring_view w, bool lossy) {
   return out;
 }
 
-std::optional<std::string> from_wide(std::wstring_view wide) { return convert(wide, false); }
+std::optional<std::string> from_wide(std::wstring_view wide) {
+  return convert(wide, false);
+}
 
-std::string from_wide_lossy(std::wstring_view wide) { return *convert(wide, true); }
+std::string from_wide_lossy(std::wstring_view wide) {
+  return *convert(wide, true);
+}
 
 }  // namespace nm::os::win
