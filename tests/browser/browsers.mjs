@@ -9,95 +9,68 @@ import { createHash } from "node:crypto";
 import fs from "node:fs";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
-import { BrowserProcess, writeExtension, writeHostManifest } from "./harness.mjs";
+import { writeExtension, writeJson } from "./harness.mjs";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
-
 export const HOST = "com.qartorvaneldownloadmanager.host";
 const COMPANION_ORIGIN = "chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/";
 // The host's kFirefoxAddonId: Firefox lets an add-on choose its id, so the
 // test add-on is, to Firefox and the host, the companion itself.
-export const FIREFOX_ADDON_ID = "browser@qartorvanel.example";
+const FIREFOX_ADDON_ID = "browser@qartorvanel.example";
 const OTHER_ADDON_ID = "other@nmhost-tests.invalid";
-// A local port nothing listens on: where the browsers' proxy settings send
-// every remote address.
+// A local port nothing listens on: where the proxy settings send every remote address.
 const DEAD_PORT = 9;
 
-const baseManifest = () =>
-  JSON.parse(fs.readFileSync(path.join(here, "extension/manifest.json"), "utf8"));
+const baseManifest = () => JSON.parse(fs.readFileSync(path.join(here, "extension/manifest.json"), "utf8"));
+const hostManifest = (file, name, program, allowed) =>
+  writeJson(file, { name, description: "QAR Torvanel Download Manager", type: "stdio", path: path.join(here, program), ...allowed });
 
 // An extension's id: the first 128 bits of the SHA-256 of its public key,
 // written with the letters a to p.
-function extensionIdOf(manifest) {
-  const digest = createHash("sha256").update(Buffer.from(manifest.key, "base64")).digest("hex");
-  return [...digest.slice(0, 32)].map((c) => String.fromCharCode(97 + parseInt(c, 16))).join("");
-}
-
 const CHROMIUM_EXTENSION_ID = "cmcmcfljgpojklagfpjjemkchlcfklpl";
-const CHROMIUM_FLAGS = [
-  "--headless",
-  "--no-sandbox",
-  "--disable-gpu",
-  "--disable-background-networking",
-  "--disable-component-update",
-  "--disable-sync",
-  "--no-first-run",
-  "--disable-quic",
-  "--password-store=basic",
-  // Background features still look up update and account servers: no name
-  // resolves, and any remote address goes to the dead proxy. Loopback, where
-  // the command channel and the stand-in listen, is never proxied.
-  "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
-  `--proxy-server=127.0.0.1:${DEAD_PORT}`,
-];
+const extensionIdOf = (manifest) =>
+  [...createHash("sha256").update(Buffer.from(manifest.key, "base64")).digest("hex").slice(0, 32)]
+    .map((c) => String.fromCharCode(97 + parseInt(c, 16)))
+    .join("");
+const CHROMIUM_ORIGIN = `chrome-extension://${CHROMIUM_EXTENSION_ID}/`;
 
-export const chromium = {
+const chromium = {
   key: "chromium",
   name: "Chromium",
   product: "Google Chrome",
-  exe: process.env.CHROMIUM || "/usr/bin/chromium",
   extensions: ["main"],
 
   // The host serves only the companion's origin, which a test extension
   // cannot have: HOST's manifest points at host/launch, which puts that
-  // origin first. UNLAUNCHED reaches the host with Chromium's own arguments.
-  start({ tmp, env, driver, logs }) {
+  // origin first. HOST.unlaunched reaches the host with Chromium's own arguments.
+  prepare({ tmp, driver }) {
     const manifest = baseManifest();
-    if (extensionIdOf(manifest) !== CHROMIUM_EXTENSION_ID) {
-      throw new Error("the extension's key no longer gives its id");
-    }
+    if (extensionIdOf(manifest) !== CHROMIUM_EXTENSION_ID) throw new Error("the extension's key no longer gives its id");
     const profile = path.join(tmp, "profile");
-    for (const [name, program] of [
-      [HOST, "host/launch"],
-      [`${HOST}.unlaunched`, "host/direct"],
-    ]) {
-      writeHostManifest(path.join(profile, "NativeMessagingHosts", `${name}.json`), {
-        name,
-        path: path.join(here, program),
-        allowed_origins: [`chrome-extension://${CHROMIUM_EXTENSION_ID}/`],
-      });
+    for (const [name, program] of [[HOST, "host/launch"], [`${HOST}.unlaunched`, "host/direct"]]) {
+      const file = path.join(profile, "NativeMessagingHosts", `${name}.json`);
+      hostManifest(file, name, program, { allowed_origins: [CHROMIUM_ORIGIN] });
     }
     const extension = path.join(tmp, "extension-main");
     writeExtension(extension, manifest, { ...driver, name: "main" });
-    const args = [
-      ...CHROMIUM_FLAGS,
-      `--user-data-dir=${profile}`,
-      `--disable-extensions-except=${extension}`,
-      `--load-extension=${extension}`,
-      "about:blank",
-    ];
-    return new BrowserProcess(this.exe, args, env, path.join(logs, "chromium.log"));
+    const flags = ["headless", "no-sandbox", "disable-gpu", "disable-background-networking", "disable-component-update"];
+    flags.push("disable-sync", "no-first-run", "disable-quic", "password-store=basic");
+    // Background features still look up update and account servers: no name
+    // resolves, and any remote address goes to the dead proxy. Loopback, where
+    // the command channel and the stand-in listen, is never proxied.
+    flags.push("host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1", `proxy-server=127.0.0.1:${DEAD_PORT}`);
+    flags.push(`user-data-dir=${profile}`, `disable-extensions-except=${extension}`, `load-extension=${extension}`);
+    return { exe: process.env.CHROMIUM || "/usr/bin/chromium", args: [...flags.map((f) => `--${f}`), "about:blank"] };
   },
 
-  acceptedArgs: () => [COMPANION_ORIGIN, `chrome-extension://${CHROMIUM_EXTENSION_ID}/`],
+  acceptedArgs: () => [COMPANION_ORIGIN, CHROMIUM_ORIGIN],
 
   refusals: [
     {
       name: "a host started with Chromium's own arguments refuses the test extension",
-      from: "main",
       host: `${HOST}.unlaunched`,
       closed: /exited/i,
-      refusedArgs: () => [`chrome-extension://${CHROMIUM_EXTENSION_ID}/`],
+      refusedArgs: () => [CHROMIUM_ORIGIN],
     },
   ],
 };
@@ -131,64 +104,33 @@ const FIREFOX_PREFS = {
   "network.proxy.allow_hijacking_localhost": false,
 };
 
-const firefoxAddons = [
-  { name: "main", id: FIREFOX_ADDON_ID, version: "1.4.2" },
-  { name: "other", id: OTHER_ADDON_ID, version: "0.9" },
-];
+// Firefox on Linux looks for host manifests only under $HOME/.mozilla/native-messaging-hosts.
+const firefoxManifest = (tmp, name) => path.join(tmp, "home/.mozilla/native-messaging-hosts", `${name}.json`);
 
-const firefoxManifests = (tmp) => path.join(tmp, "home/.mozilla/native-messaging-hosts");
-const firefoxManifest = (tmp, name) => path.join(firefoxManifests(tmp), `${name}.json`);
-
-export const firefox = {
+const firefox = {
   key: "firefox",
   name: "Firefox",
   product: "Mozilla Firefox",
-  exe: process.env.FIREFOX || "/usr/bin/firefox-esr",
-  extensions: firefoxAddons.map((a) => a.name),
+  extensions: ["main", "other"],
 
-  // Firefox on Linux looks for host manifests only under
-  // $HOME/.mozilla/native-messaging-hosts. Both manifests start the host as
-  // it is, with Firefox's arguments: HOST allows the companion's add-on id,
-  // HOST.other allows only the other add-on.
-  start({ tmp, env, driver, logs }) {
-    writeHostManifest(firefoxManifest(tmp, HOST), {
-      name: HOST,
-      path: path.join(here, "host/direct"),
-      allowed_extensions: [FIREFOX_ADDON_ID],
-    });
-    writeHostManifest(firefoxManifest(tmp, `${HOST}.other`), {
-      name: `${HOST}.other`,
-      path: path.join(here, "host/direct"),
-      allowed_extensions: [OTHER_ADDON_ID],
-    });
-
+  // Both manifests start the host as it is, with Firefox's arguments: HOST
+  // allows the companion's add-on id, HOST.other only the other add-on.
+  prepare({ tmp, driver }) {
     const profile = path.join(tmp, "profile");
     fs.mkdirSync(path.join(profile, "extensions"), { recursive: true });
-    fs.writeFileSync(
-      path.join(profile, "user.js"),
-      Object.entries(FIREFOX_PREFS)
-        .map(([k, v]) => `user_pref(${JSON.stringify(k)}, ${JSON.stringify(v)});\n`)
-        .join(""),
-    );
-    for (const addon of firefoxAddons) {
-      const manifest = baseManifest();
-      delete manifest.key;
-      manifest.version = addon.version;
+    const prefs = Object.entries(FIREFOX_PREFS).map(([k, v]) => `user_pref(${JSON.stringify(k)}, ${JSON.stringify(v)});\n`);
+    fs.writeFileSync(path.join(profile, "user.js"), prefs.join(""));
+    for (const [name, id, host] of [["main", FIREFOX_ADDON_ID, HOST], ["other", OTHER_ADDON_ID, `${HOST}.other`]]) {
+      hostManifest(firefoxManifest(tmp, host), host, "host/direct", { allowed_extensions: [id] });
+      const { key, ...manifest } = baseManifest();
       manifest.background = { scripts: ["worker.js"] };
-      manifest.browser_specific_settings = { gecko: { id: addon.id } };
-      const dir = path.join(tmp, `extension-${addon.name}`);
-      writeExtension(dir, manifest, { ...driver, name: addon.name });
-      // A file named by the add-on id that holds the folder's path installs
-      // the folder as it is.
-      fs.writeFileSync(path.join(profile, "extensions", addon.id), dir);
+      manifest.browser_specific_settings = { gecko: { id } };
+      const dir = path.join(tmp, `extension-${name}`);
+      writeExtension(dir, manifest, { ...driver, name });
+      // A file named by the add-on id that holds the folder's path installs the folder as it is.
+      fs.writeFileSync(path.join(profile, "extensions", id), dir);
     }
-    const args = ["--headless", "--no-remote", "--profile", profile, "about:blank"];
-    return new BrowserProcess(
-      this.exe,
-      args,
-      { ...env, MOZ_CRASHREPORTER_DISABLE: "1" },
-      path.join(logs, "firefox.log"),
-    );
+    return { exe: process.env.FIREFOX || "/usr/bin/firefox-esr", args: ["--headless", "--no-remote", "--profile", profile, "about:blank"] };
   },
 
   acceptedArgs: ({ tmp }) => [firefoxManifest(tmp, HOST), FIREFOX_ADDON_ID],
@@ -209,7 +151,6 @@ export const firefox = {
       from: "other",
       host: HOST,
       closed: `No such native application ${HOST}`,
-      refusedArgs: null,
     },
   ],
 };
