@@ -9,7 +9,7 @@ import { createHash } from "node:crypto";
 import fs from "node:fs";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
-import { writeExtension, writeJson } from "./harness.mjs";
+import { writeJson } from "./harness.mjs";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 export const HOST = "com.qartorvaneldownloadmanager.host";
@@ -18,21 +18,28 @@ const COMPANION_ORIGIN = "chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/";
 // test add-on is, to Firefox and the host, the companion itself.
 const FIREFOX_ADDON_ID = "browser@qartorvanel.example";
 const OTHER_ADDON_ID = "other@nmhost-tests.invalid";
-// A local port nothing listens on: where the proxy settings send every remote address.
-const DEAD_PORT = 9;
+const DEAD_PORT = 9; // nothing listens here: where the proxy settings send every remote address
 
 const baseManifest = () => JSON.parse(fs.readFileSync(path.join(here, "extension/manifest.json"), "utf8"));
-const hostManifest = (file, name, program, allowed) =>
-  writeJson(file, { name, description: "QAR Torvanel Download Manager", type: "stdio", path: path.join(here, program), ...allowed });
+const hostManifest = (file, name, program, allowed) => {
+  const fields = { description: "QAR Torvanel Download Manager", type: "stdio" };
+  writeJson(file, { name, ...fields, path: path.join(here, program), ...allowed });
+};
 
-// An extension's id: the first 128 bits of the SHA-256 of its public key,
-// written with the letters a to p.
-const CHROMIUM_EXTENSION_ID = "cmcmcfljgpojklagfpjjemkchlcfklpl";
-const extensionIdOf = (manifest) =>
-  [...createHash("sha256").update(Buffer.from(manifest.key, "base64")).digest("hex").slice(0, 32)]
-    .map((c) => String.fromCharCode(97 + parseInt(c, 16)))
-    .join("");
-const CHROMIUM_ORIGIN = `chrome-extension://${CHROMIUM_EXTENSION_ID}/`;
+// Copies the extension into `dir` with its manifest and the command channel's
+// address, which the worker reads from driver.json.
+function writeExtension(dir, manifest, driver) {
+  writeJson(path.join(dir, "manifest.json"), manifest);
+  writeJson(path.join(dir, "driver.json"), driver);
+  fs.copyFileSync(path.join(here, "extension/worker.js"), path.join(dir, "worker.js"));
+}
+
+// Chromium's id of the test extension: the first 128 bits of the SHA-256 of
+// the manifest's public key, written with the letters a to p.
+const digest = createHash("sha256").update(Buffer.from(baseManifest().key, "base64")).digest("hex");
+const CHROMIUM_ORIGIN = `chrome-extension://${[...digest.slice(0, 32)]
+  .map((c) => String.fromCharCode(97 + parseInt(c, 16)))
+  .join("")}/`;
 
 const chromium = {
   key: "chromium",
@@ -41,30 +48,29 @@ const chromium = {
   extensions: ["main"],
 
   // The host serves only the companion's origin, which a test extension
-  // cannot have: HOST's manifest points at host/launch, which puts that
-  // origin first. HOST.unlaunched reaches the host with Chromium's own arguments.
+  // cannot have: HOST's manifest points at host/launch, which puts that origin
+  // first. HOST.unlaunched reaches the host with Chromium's own arguments.
   prepare({ tmp, driver }) {
-    const manifest = baseManifest();
-    if (extensionIdOf(manifest) !== CHROMIUM_EXTENSION_ID) throw new Error("the extension's key no longer gives its id");
     const profile = path.join(tmp, "profile");
     for (const [name, program] of [[HOST, "host/launch"], [`${HOST}.unlaunched`, "host/direct"]]) {
       const file = path.join(profile, "NativeMessagingHosts", `${name}.json`);
       hostManifest(file, name, program, { allowed_origins: [CHROMIUM_ORIGIN] });
     }
     const extension = path.join(tmp, "extension-main");
-    writeExtension(extension, manifest, { ...driver, name: "main" });
-    const flags = ["headless", "no-sandbox", "disable-gpu", "disable-background-networking", "disable-component-update"];
-    flags.push("disable-sync", "no-first-run", "disable-quic", "password-store=basic");
+    writeExtension(extension, baseManifest(), { ...driver, name: "main" });
+    const flags = ["headless", "no-sandbox", "disable-gpu", "disable-background-networking"];
+    flags.push("disable-component-update", "disable-sync", "no-first-run", "disable-quic");
     // Background features still look up update and account servers: no name
     // resolves, and any remote address goes to the dead proxy. Loopback, where
     // the command channel and the stand-in listen, is never proxied.
     flags.push("host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1", `proxy-server=127.0.0.1:${DEAD_PORT}`);
-    flags.push(`user-data-dir=${profile}`, `disable-extensions-except=${extension}`, `load-extension=${extension}`);
-    return { exe: process.env.CHROMIUM || "/usr/bin/chromium", args: [...flags.map((f) => `--${f}`), "about:blank"] };
+    flags.push("password-store=basic", `user-data-dir=${profile}`);
+    flags.push(`disable-extensions-except=${extension}`, `load-extension=${extension}`);
+    const args = [...flags.map((f) => `--${f}`), "about:blank"];
+    return { exe: process.env.CHROMIUM || "/usr/bin/chromium", args };
   },
 
   acceptedArgs: () => [COMPANION_ORIGIN, CHROMIUM_ORIGIN],
-
   refusals: [
     {
       name: "a host started with Chromium's own arguments refuses the test extension",
@@ -75,32 +81,29 @@ const chromium = {
   ],
 };
 
-// Preferences of the Firefox profile (user.js).
+// Preferences of the Firefox profile (user.js): unsigned add-ons placed in the
+// profile load enabled (ESR honours this), the test add-on's event page waits
+// for commands and must not be unloaded, and nothing updates, reports or probes.
 const FIREFOX_PREFS = {
-  // Add-ons placed in the profile load unsigned and enabled (ESR honours this).
   "xpinstall.signatures.required": false,
   "extensions.autoDisableScopes": 0,
-  // The test add-on's event page waits for commands; it must not be unloaded.
   "extensions.background.idle.timeout": 3600000,
   "extensions.update.enabled": false,
   "extensions.getAddons.cache.enabled": false,
   "browser.shell.checkDefaultBrowser": false,
   "browser.startup.homepage_override.mstone": "ignore",
+  "browser.safebrowsing.update.enabled": false,
   "datareporting.policy.dataSubmissionEnabled": false,
   "datareporting.healthreport.uploadEnabled": false,
   "toolkit.telemetry.enabled": false,
   "app.update.disabledForTesting": true,
-  "browser.safebrowsing.update.enabled": false,
   "network.captive-portal-service.enabled": false,
   "network.connectivity-service.enabled": false,
-  "network.trr.mode": 5,
-  "network.proxy.type": 1,
-  "network.proxy.share_proxy_settings": true,
-  "network.proxy.http": "127.0.0.1",
-  "network.proxy.http_port": DEAD_PORT,
-  "network.proxy.ssl": "127.0.0.1",
-  "network.proxy.ssl_port": DEAD_PORT,
-  "network.proxy.socks_remote_dns": true,
+  "network.trr.mode": 5, // no DNS over HTTPS
+  // Every remote address to the dead port; loopback stays direct.
+  ...{ "network.proxy.type": 1, "network.proxy.share_proxy_settings": true, "network.proxy.socks_remote_dns": true },
+  ...{ "network.proxy.http": "127.0.0.1", "network.proxy.http_port": DEAD_PORT },
+  ...{ "network.proxy.ssl": "127.0.0.1", "network.proxy.ssl_port": DEAD_PORT },
   "network.proxy.allow_hijacking_localhost": false,
 };
 
@@ -118,30 +121,28 @@ const firefox = {
   prepare({ tmp, driver }) {
     const profile = path.join(tmp, "profile");
     fs.mkdirSync(path.join(profile, "extensions"), { recursive: true });
-    const prefs = Object.entries(FIREFOX_PREFS).map(([k, v]) => `user_pref(${JSON.stringify(k)}, ${JSON.stringify(v)});\n`);
+    const prefs = Object.entries(FIREFOX_PREFS).map(([k, v]) => `user_pref("${k}", ${JSON.stringify(v)});\n`);
     fs.writeFileSync(path.join(profile, "user.js"), prefs.join(""));
     for (const [name, id, host] of [["main", FIREFOX_ADDON_ID, HOST], ["other", OTHER_ADDON_ID, `${HOST}.other`]]) {
       hostManifest(firefoxManifest(tmp, host), host, "host/direct", { allowed_extensions: [id] });
       const { key, ...manifest } = baseManifest();
-      manifest.background = { scripts: ["worker.js"] };
-      manifest.browser_specific_settings = { gecko: { id } };
+      Object.assign(manifest, { background: { scripts: ["worker.js"] } });
       const dir = path.join(tmp, `extension-${name}`);
-      writeExtension(dir, manifest, { ...driver, name });
+      writeExtension(dir, { ...manifest, browser_specific_settings: { gecko: { id } } }, { ...driver, name });
       // A file named by the add-on id that holds the folder's path installs the folder as it is.
       fs.writeFileSync(path.join(profile, "extensions", id), dir);
     }
-    return { exe: process.env.FIREFOX || "/usr/bin/firefox-esr", args: ["--headless", "--no-remote", "--profile", profile, "about:blank"] };
+    const args = ["--headless", "--no-remote", "--profile", profile, "about:blank"];
+    return { exe: process.env.FIREFOX || "/usr/bin/firefox-esr", args };
   },
 
   acceptedArgs: ({ tmp }) => [firefoxManifest(tmp, HOST), FIREFOX_ADDON_ID],
-
   refusals: [
     {
       name: "an add-on allowed by a manifest of its own is refused by the host",
       from: "other",
       host: `${HOST}.other`,
-      // Firefox gives no error for a host that ends without answering.
-      closed: "disconnected",
+      closed: "disconnected", // Firefox gives no error for a host that ends without answering
       refusedArgs: ({ tmp }) => [firefoxManifest(tmp, `${HOST}.other`), OTHER_ADDON_ID],
     },
     {

@@ -62,19 +62,20 @@ const helpers = {
   },
 };
 
-// One command at a time: {id, fn, args} in, {id, value} or {id, thrown} back;
-// an idle poll is answered with {} after a few seconds.
+// One command at a time: {id, fn, args} in, {id, value} or {id, thrown} back
+// with the next poll, which is answered with {} when no command came.
 (async () => {
   const { url, name } = await (await fetch(ext.runtime.getURL("driver.json"))).json();
-  const post = (what, body) => fetch(`${url}/${what}?from=${name}`, { method: "POST", body });
-  for (;;) {
+  for (let outcome = ""; ; ) {
     // An extension call each round keeps Chromium from stopping the worker as idle.
     await ext.runtime.getPlatformInfo();
-    const command = await post("next", "").then((r) => r.json(), () => sleep(200).then(() => ({})));
+    const asked = fetch(`${url}/next?from=${name}`, { method: "POST", body: outcome });
+    const command = await asked.then((r) => r.json()).catch(() => sleep(200).then(() => ({})));
+    outcome = "";
     if (!command.fn) continue;
-    const outcome = await Promise.resolve()
+    const done = await Promise.resolve()
       .then(() => helpers[command.fn](...command.args))
       .then((value) => ({ value }), (e) => ({ thrown: String(e?.stack ?? e) }));
-    await post("done", JSON.stringify({ id: command.id, ...outcome })).catch(() => {});
+    outcome = JSON.stringify({ id: command.id, ...done });
   }
 })();
