@@ -1,15 +1,14 @@
-// Real browsers talk native messaging to the built host: a test extension
-// calls sendNativeMessage and connectNative, the host answers, and downloads
-// it takes over reach the stand-in application. Each case below runs in every
-// browser (browsers.mjs); the decisions themselves are the other suites' job.
-// tests/browser/run sets NMHOST_EXE, NMHOST_STANDIN, NMHOST_BROWSERS,
-// CHROMIUM and FIREFOX; NMHOST_BROWSER_KEEP=1 keeps the temporary folder.
+// Real browsers and the built host agree on the channel: a test extension calls
+// sendNativeMessage and connectNative, the host answers, and a download it takes
+// over reaches the stand-in application. Each case runs in every browser; the
+// decisions themselves are the other suites' job. tests/browser/run sets the
+// environment (see README.md).
 
 import { after, before, describe, test } from "node:test";
 import assert from "node:assert/strict";
 import fs from "node:fs";
 import { HOST, browsers } from "./browsers.mjs";
-import { Session, lines, readText, sleep, writeJson } from "./harness.mjs";
+import { Session, lines, sleep, writeJson } from "./harness.mjs";
 
 const selected = (process.env.NMHOST_BROWSERS || "chromium firefox").split(/[\s,]+/);
 const MIB = 1048576;
@@ -17,8 +16,7 @@ const MIB = 1048576;
 // A port on HOST that gets `messages` and stays open until `count` replies came.
 async function talk(s, messages, count = messages.length, keep = false) {
   const got = await s.call("talk", [HOST, messages, count, keep], { starts: 1 });
-  assert.equal(got.error, null);
-  assert.equal(got.closed, null);
+  assert.deepEqual([got.error, got.closed], [null, null]);
   return keep ? got : got.replies;
 }
 
@@ -28,14 +26,13 @@ const endedWell = (s, run) => assert.deepEqual(run, { code: 0, args: s.browser.a
 // case one test per row of the browser's own.
 const cases = [
   {
-    name: "the host starts with the browser's arguments; hello gives the rules summary; extension-seen records it",
+    name: "the host starts with the browser's arguments; hello gives the rules summary, extension-seen a line",
     run: async (s) => {
       const settings = { auto_types: "ZIP ISO", excluded_sites: "*.example.com", capture_min_kb: 64 };
       Object.assign(settings, { excluded_addresses: ["10.0.0.1/*"], capture_opened: false });
       writeJson(s.file("downloads.json"), { settings });
       const facts = await s.call("facts", []);
       const { error, reply } = await s.call("sendOnce", [HOST, { hello: true, ...facts }], { starts: 1 });
-      fs.rmSync(s.file("downloads.json"));
       assert.equal(error, undefined);
       const summary = { types: "ZIP ISO", capture: true, excludedSites: "*.example.com" };
       Object.assign(summary, { excludedAddresses: ["10.0.0.1/*"], opened: false, minKb: 64 });
@@ -44,7 +41,6 @@ const cases = [
       endedWell(s, (await s.allExited()).at(-1));
     },
   },
-
   {
     name: "callers that are not the companion",
     rows: (browser) => browser.refusals,
@@ -52,10 +48,8 @@ const cases = [
       const args = r.refusedArgs?.(s);
       const before = s.runs().length;
       const got = await s.call("talk", [r.host, [], null], { from: r.from, starts: args ? 1 : 0 });
-      assert.equal(got.error, null);
-      assert.deepEqual(got.replies, []);
-      if (r.closed instanceof RegExp) assert.match(got.closed, r.closed);
-      else assert.equal(got.closed, r.closed);
+      assert.deepEqual([got.error, got.replies], [null, []]);
+      assert.match(got.closed, r.closed);
       const runs = await s.allExited();
       if (!args) return sleep(200).then(() => assert.equal(s.runs().length, before, "no host is started"));
       const quoted = args.map((a) => JSON.stringify(a)).join(", ");
@@ -64,7 +58,6 @@ const cases = [
       assert.deepEqual(runs.at(-1), { code: 1, args, stderr });
     },
   },
-
   {
     name: "a message just over 1 MiB is answered too-large and the port goes on",
     run: async (s) => {
@@ -77,7 +70,6 @@ const cases = [
       assert.match(replies[2].error, /^invalid type: integer `7`, expected a string at line 1 column \d+$/);
     },
   },
-
   {
     name: "a reply that would pass 1 MiB has its error cut and the port goes on",
     run: async (s) => {
@@ -85,14 +77,12 @@ const cases = [
       // quotes the string: the whole reply would be about 2 MiB.
       const [cut, next] = await talk(s, [{ rules: '"'.repeat(524280) }, { rules: true }]);
       assert.deepEqual(Object.keys(cut), ["ok", "error", "why"]);
-      assert.equal(cut.why, "refused");
+      assert.deepEqual([cut.why, next.ok], ["refused", true]);
       assert.match(cut.error, /^invalid type: string "(\\")+\\?\u2026$/);
       assert.ok(Buffer.byteLength(JSON.stringify(cut)) <= MIB);
       assert.ok(Buffer.byteLength(JSON.stringify(cut)) > MIB - 64, "cut near the cap, not far below");
-      assert.equal(next.ok, true);
     },
   },
-
   {
     name: "a long-lived port carries 100 messages in order; its host ends with exit code 0 once it closes",
     run: async (s) => {
@@ -111,7 +101,6 @@ const cases = [
       endedWell(s, (await s.allExited()).at(-1));
     },
   },
-
   {
     name: "a download taken over reaches the application with the browser's cookies and user agent",
     run: async (s) => {
@@ -119,41 +108,30 @@ const cases = [
       const cookieJar = await s.call("cookiesFor", [origin]);
       assert.equal(cookieJar.length, 2);
       const facts = await s.call("facts", []);
-      const message = {
-        url: `${origin}:8080/files/report.zip?id=7`,
-        filename: "/home/user/Downloads/report.zip",
-        size: 123456,
-        referrer: `${origin}:8080/files/`,
-        cookies: cookieJar.map((c) => `${c.name}=${c.value}`).join("; "),
-        cookieJar, // as the browser gives them, extra keys (httpOnly, sameSite, storeId...) included
-        ...facts,
-      };
+      const [url, referrer] = [`${origin}:8080/files/report.zip?id=7`, `${origin}:8080/files/`];
+      const cookies = cookieJar.map((c) => `${c.name}=${c.value}`).join("; ");
+      // The cookie objects as the browser gives them, extra keys (httpOnly, sameSite...) included.
+      const message = { url, referrer, cookies, cookieJar, size: 123456, filename: "/home/u/report.zip" };
       const before = lines(s.file("requests.jsonl")).length;
-      assert.deepEqual(await s.call("sendOnce", [HOST, message], { starts: 1 }), { reply: { ok: true } });
+      const got = await s.call("sendOnce", [HOST, { ...message, ...facts }], { starts: 1 });
+      assert.deepEqual(got, { reply: { ok: true } });
       const requests = lines(s.file("requests.jsonl"));
       assert.equal(requests.length, before + 1);
       const request = JSON.parse(requests.at(-1));
       assert.deepEqual(request, {
         ...request,
-        token: JSON.parse(readText(s.file("ipc.json"))).token,
-        url: message.url,
-        name: "report.zip",
-        referer: message.referrer,
-        size: 123456,
-        user_agent: facts.userAgent,
-        cookies: message.cookies,
+        token: JSON.parse(fs.readFileSync(s.file("ipc.json"))).token,
+        ...{ url, name: "report.zip", referer: referrer, size: 123456, user_agent: facts.userAgent, cookies },
         cookie_jar: cookieJar.map(({ name, value, domain, hostOnly, path, secure, expirationDate }) => {
           return { name, value, domain, host_only: hostOnly, path, secure, expires: expirationDate ?? null };
         }),
       });
     },
   },
-
   {
     name: "every accepted host ended with exit code 0 and wrote no error",
     run: async (s) => {
-      const args = JSON.stringify(s.browser.acceptedArgs(s));
-      const accepted = (await s.allExited()).filter((r) => JSON.stringify(r.args) === args);
+      const accepted = (await s.allExited()).filter((r) => r.args.join() === s.browser.acceptedArgs(s).join());
       assert.equal(accepted.length, 5);
       accepted.forEach((run) => endedWell(s, run));
     },
@@ -166,8 +144,9 @@ for (const browser of browsers.filter((b) => selected.includes(b.key))) {
     before(() => (s = new Session(browser)).start(), { timeout: 90000 });
     after(() => s?.stop(), { timeout: 90000 });
     for (const c of cases) {
-      if (!c.rows) test(c.name, { timeout: 30000 }, () => c.run(s));
-      else describe(c.name, () => c.rows(browser).forEach((r) => test(r.name, { timeout: 30000 }, () => c.run(s, r))));
+      const add = (name, row) => test(name, { timeout: 30000 }, () => c.run(s, row));
+      if (c.rows) describe(c.name, () => c.rows(browser).forEach((r) => add(r.name, r)));
+      else add(c.name);
     }
   });
 }

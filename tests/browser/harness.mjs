@@ -1,7 +1,5 @@
-// What the browser tests stand on: the loopback channel that carries commands
-// to the test extensions, the browser in a process group of its own, and a
-// Session per browser: its temporary folder, the stand-in, and the record of
-// every host the browser started.
+// What the browser tests stand on: the browser in a process group of its own,
+// and a Session per browser (below).
 
 import { spawn } from "node:child_process";
 import fs from "node:fs";
@@ -15,8 +13,8 @@ const built = (env, file) => path.resolve(process.env[env] || path.join(here, ".
 const [nmhost, standin] = [built("NMHOST_EXE", "nmhost"), built("NMHOST_STANDIN", "tools/qtm-standin")];
 
 export const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-export const readText = (file) => (fs.existsSync(file) ? fs.readFileSync(file, "utf8") : "");
-export const lines = (file) => readText(file).split("\n").filter(Boolean);
+const readText = (file) => fs.readFileSync(file, "utf8");
+export const lines = (file) => (fs.existsSync(file) ? readText(file).split("\n").filter(Boolean) : []);
 
 export async function until(what, probe, timeoutMs = 10000) {
   for (const end = Date.now() + timeoutMs; ; await sleep(25)) {
@@ -112,16 +110,12 @@ export class Session {
     const driver = { url: `http://127.0.0.1:${this.#server.address().port}` };
     const { exe, args } = this.browser.prepare({ tmp: this.tmp, driver });
     this.stopBrowser = startGroup(exe, args, env, path.join(logs, `${this.browser.key}.log`));
-    for (const name of this.browser.extensions) {
-      await until(`the ${name} extension`, () => this.#queue(name).polled, 60000);
-    }
+    await until("the extensions", () => this.browser.extensions.every((n) => this.#queue(n).polled), 60000);
   }
 
   async stop() {
     const problems = [];
-    for (const step of [this.stopBrowser, this.allExited]) {
-      if (step) await step().catch((e) => problems.push(e));
-    }
+    for (const step of [this.stopBrowser, this.allExited]) await step?.().catch((e) => problems.push(e));
     for (const queue of this.#queues.values()) clearTimeout(queue.poll?.timer);
     this.#server.closeAllConnections();
     this.#server.close();

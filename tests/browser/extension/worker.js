@@ -1,12 +1,10 @@
-// The test extension's background script, the same in Chromium (a service
-// worker) and Firefox (an event page). It takes commands from the test over
-// loopback HTTP: Firefox's WebDriver BiDi cannot reach extension contexts,
-// while a fetch works alike in both. Helpers settle with plain values, so the
-// test sees the browser's own error texts and a stuck host as a time-out.
+// The test extension's background script (Chromium: a service worker, Firefox:
+// an event page) takes commands from the test over loopback HTTP, as Firefox's
+// WebDriver BiDi cannot reach extension contexts. Helpers settle with plain
+// values: the test sees the browser's own error texts, a stuck host as a time-out.
 
 const ext = globalThis.browser ?? globalThis.chrome;
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-const late = (value) => sleep(15000).then(() => value);
 const ports = new Map();
 let lastPort = 0;
 
@@ -14,38 +12,33 @@ const helpers = {
   // One message through sendNativeMessage: a host of its own for one reply.
   sendOnce: (host, message) =>
     Promise.race([
-      ext.runtime.sendNativeMessage(host, message).then(
-        (reply) => ({ reply }),
-        (e) => ({ error: e.message }),
-      ),
-      late({ error: "timed out" }),
+      ext.runtime.sendNativeMessage(host, message).then((reply) => ({ reply }), (e) => ({ error: e.message })),
+      sleep(15000).then(() => ({ error: "timed out" })),
     ]),
 
   // Opens a connectNative port, posts the messages back to back and waits for
   // `count` replies (null: until the port is gone); closes it unless `keep`.
-  talk: async (host, messages, count, keep) => {
-    const port = ext.runtime.connectNative(host);
-    const state = { replies: [], closed: null, error: null };
-    let wake;
-    const changed = () => new Promise((r) => (wake = r));
-    let next = changed();
-    port.onMessage.addListener((m) => (state.replies.push(m), wake()));
-    port.onDisconnect.addListener((p) => {
-      // Chromium gives the reason in lastError, Firefox on the port.
-      state.closed = p.error?.message ?? ext.runtime.lastError?.message ?? "disconnected";
-      wake();
-    });
-    for (const m of messages) port.postMessage(m);
-    const timeout = late("timed out");
-    while (state.replies.length < (count ?? Infinity) && state.closed === null && !state.error) {
-      state.error = await Promise.race([next.then(() => null), timeout]);
-      next = changed();
-    }
-    const id = ++lastPort;
-    if (keep && state.closed === null) ports.set(id, port);
-    else if (state.closed === null) port.disconnect();
-    return { id, ...state, replies: state.replies.slice() };
-  },
+  talk: (host, messages, count, keep) =>
+    new Promise((resolve) => {
+      const port = ext.runtime.connectNative(host);
+      const [replies, id] = [[], ++lastPort];
+      let closed = null;
+      const done = (error) => {
+        if (!timer) return;
+        clearTimeout(timer);
+        timer = null;
+        if (closed === null) keep ? ports.set(id, port) : port.disconnect();
+        resolve({ id, error, replies: replies.slice(), closed });
+      };
+      let timer = setTimeout(() => done("timed out"), 15000);
+      port.onMessage.addListener((m) => replies.push(m) === count && done(null));
+      port.onDisconnect.addListener((p) => {
+        // Chromium gives the reason in lastError, Firefox on the port.
+        closed = p.error?.message ?? ext.runtime.lastError?.message ?? "disconnected";
+        done(null);
+      });
+      for (const m of messages) port.postMessage(m);
+    }),
 
   close: (id) => (ports.get(id)?.disconnect(), ports.delete(id)),
 
