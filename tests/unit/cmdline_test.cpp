@@ -26,6 +26,8 @@ TEST(SplitCommandLine, FollowsTheWindowsRules) {
       {"prog a\\\\\\\"b", {"prog", "a\\\"b"}},
       {"prog \"\"", {"prog", ""}},
       {"prog \"a\"\"b\"", {"prog", "a\"b"}},
+      {"prog \"a\"\"", {"prog", "a\""}},  // a doubled quote at the very end
+      {"prog a\"\"b", {"prog", "ab"}},    // outside quotes, "" is an empty pair
       {"prog \"unterminated arg", {"prog", "unterminated arg"}},
       {"prog chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/ --parent-window=0",
        {"prog", "chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/", "--parent-window=0"}},

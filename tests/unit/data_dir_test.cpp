@@ -54,20 +54,6 @@ TEST(DataDir, PortableFolderMustBeAWritableFolder) {
   EXPECT_EQ(data_dir_from(std::nullopt, std::nullopt, std::nullopt), std::nullopt);
 }
 
-TEST(DataDir, ReadOnlyPortableFolderIsNotPortable) {
-  TempFolder tmp;
-  const fs::path data = tmp / "bin" / "data";
-  fs::create_directories(data);
-  const auto write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
-  fs::permissions(data, write, fs::perm_options::remove);
-  // Administrators (and Windows, for folders) ignore the flag: nothing to test then.
-  const bool writable = os::create_empty_file(data / "probe");
-  const auto portable = portable_data_dir_for(tmp / "bin" / "nmhost.exe");
-  fs::permissions(data, write, fs::perm_options::add);
-  if (writable) GTEST_SKIP() << "cannot make a read-only folder for this user on this system";
-  EXPECT_EQ(portable, std::nullopt);
-}
-
 TEST(DataDir, MovesTheLegacyFolderOnlyWhenTheProductFolderIsMissing) {
   for (const bool product_exists : {false, true}) {
     TempFolder roaming;

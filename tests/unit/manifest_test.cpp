@@ -23,32 +23,6 @@ TEST(ExtensionIds, OnlyWellFormedIdsCount) {
       {"EDGE_ADDONS_ID_PENDING", false},
   };
   for (const auto& c : cases) EXPECT_EQ(ipc::is_extension_id(c.id), c.ok) << c.id;
-  EXPECT_EQ(ipc::allowed_origins(),
-            std::vector<std::string>{"chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/"});
-  EXPECT_EQ(ipc::kFirefoxAddonId.size(), 27u);
-}
-
-TEST(Manifest, ExactBytes) {
-  EXPECT_EQ(manifest_text(ManifestKind::chromium, "C:\\Program Files\\QAR Zoë\\nmhost.exe"),
-            "{\n"
-            "  \"allowed_origins\": [\n"
-            "    \"chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/\"\n"
-            "  ],\n"
-            "  \"description\": \"QAR Torvanel Download Manager\",\n"
-            "  \"name\": \"com.qartorvaneldownloadmanager.host\",\n"
-            "  \"path\": \"C:\\\\Program Files\\\\QAR Zoë\\\\nmhost.exe\",\n"
-            "  \"type\": \"stdio\"\n"
-            "}");
-  EXPECT_EQ(manifest_text(ManifestKind::firefox, "/opt/q/nmhost"),
-            "{\n"
-            "  \"allowed_extensions\": [\n"
-            "    \"browser@qartorvanel.example\"\n"
-            "  ],\n"
-            "  \"description\": \"QAR Torvanel Download Manager\",\n"
-            "  \"name\": \"com.qartorvaneldownloadmanager.host\",\n"
-            "  \"path\": \"/opt/q/nmhost\",\n"
-            "  \"type\": \"stdio\"\n"
-            "}");
 }
 
 TEST(Manifest, PathMustBeUtf8) {

@@ -31,6 +31,7 @@ TEST(NormalizeProxy, AcceptsAndRewrites) {
       {"http://gateway:65536", std::nullopt},
       {"http://gateway:99999999999999999999", std::nullopt},
       {"http://gateway:-1", std::nullopt},
+      {"http://gateway:8a", std::nullopt},
       {"http://gateway:+", std::nullopt},
       {"http://gateway:++1", std::nullopt},
       {"http://gateway:", std::nullopt},

@@ -7,23 +7,6 @@
 namespace nm::host {
 namespace {
 
-using Args = std::vector<std::string>;
-
-TEST(Registration, UnregisterCommandsInOrder) {
-  const std::string h = "\\com.qartorvaneldownloadmanager.host";
-  EXPECT_EQ(unregister_commands(os::Hive::current_user),
-            (std::vector<Args>{
-                {"delete", "HKCU\\Software\\Google\\Chrome\\NativeMessagingHosts" + h, "/f"},
-                {"delete", "HKCU\\Software\\Chromium\\NativeMessagingHosts" + h, "/f"},
-                {"delete", "HKCU\\Software\\Microsoft\\Edge\\NativeMessagingHosts" + h, "/f"},
-                {"delete", "HKCU\\Software\\BraveSoftware\\Brave-Browser\\NativeMessagingHosts" + h,
-                 "/f"},
-                {"delete", "HKCU\\Software\\Mozilla\\NativeMessagingHosts" + h, "/f"},
-                {"delete", "HKCU\\Software\\Google\\Chrome\\Extensions\\kQarStoreIdPending", "/f",
-                 "/reg:32"},
-            }));
-}
-
 TEST(Registration, RegSearchOrder) {
   const auto p = [](std::string_view s) { return os::path_from_utf8(s); };
   const struct {
