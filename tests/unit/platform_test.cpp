@@ -39,26 +39,6 @@ TEST(RunCaptured, ReadsBothStreamsAndTheExitCode) {
   EXPECT_TRUE(r->err == want_err) << r->err.size();
 }
 
-TEST(RunCaptured, ArgumentsArriveWhole) {
-#ifdef _WIN32
-  // A value with spaces and a final backslash makes the round trip through
-  // reg.exe's own command-line splitting.
-  const fs::path reg = *system_folder() / "reg.exe";
-  const std::string key = "HKCU\\Software\\nmhost unit test";
-  ASSERT_TRUE(run_captured(reg, {"add", key, "/ve", "/t", "REG_SZ", "/d", "a b\\", "/f"}));
-  const auto r = run_captured(reg, {"query", key, "/ve"});
-  run_captured(reg, {"delete", key, "/f"});
-  ASSERT_TRUE(r) << r.error();
-  EXPECT_EQ(r->exit_code, 0);
-  EXPECT_NE(r->out.find("REG_SZ    a b\\\r\n"), std::string::npos) << r->out;
-#else
-  const auto r = run_captured("/bin/sh", {"-c", "printf '[%s]' \"$@\"", "sh", "a b", "", "\"q\\"});
-  ASSERT_TRUE(r) << r.error();
-  EXPECT_EQ(r->out, "[a b][][\"q\\]");
-  EXPECT_EQ(r->exit_code, 0);
-#endif
-}
-
 TEST(SystemErrors, NotFoundIsTheKindCallersTellApart) {
   TempFolder tmp;
   ASSERT_TRUE(write_file(tmp / "file", "x"));
