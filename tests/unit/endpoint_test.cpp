@@ -48,7 +48,9 @@ TEST(ParseEndpoint, ObjectAndArrayForms) {
   for (const auto& c : cases) {
     const auto ep = parse_endpoint(c.text);
     ASSERT_EQ(ep.ok(), c.want.has_value()) << c.text << ": " << (ep ? "" : ep.error());
-    if (c.want) EXPECT_EQ(*ep, *c.want) << c.text;
+    if (c.want) {
+      EXPECT_EQ(*ep, *c.want) << c.text;
+    }
   }
 }
 
