@@ -9,24 +9,27 @@ namespace nm::json {
 namespace {
 
 TEST(JsonWriter, DoublesInTheirShortestForm) {
+  const double inf = std::numeric_limits<double>::infinity();
   const struct {
     double d;
     const char* want;
   } cases[] = {
       {1234.0, "1234.0"},
-      {1234.5, "1234.5"},
       {0.0, "0.0"},
       {-0.0, "-0.0"},
+      {-1.25, "-1.25"},
       {0.1, "0.1"},
+      {1.0 / 3.0, "0.3333333333333333"},
       {0.00001, "0.00001"},
-      {0.000009, "9e-6"},
+      {std::nextafter(0.00001, 0.0), "9.999999999999999e-6"},
       {1.5e-7, "1.5e-7"},
+      {5e-324, "5e-324"},
       {1e16, "1e16"},
       {9999999999999998.0, "9999999999999998.0"},
       {1.7976931348623157e308, "1.7976931348623157e308"},
       {-2.5e20, "-2.5e20"},
-      {1700000000.123, "1700000000.123"},
-      {std::numeric_limits<double>::infinity(), "null"},
+      {inf, "null"},
+      {-inf, "null"},
       {std::nan(""), "null"},
   };
   for (const auto& c : cases) {
@@ -40,8 +43,8 @@ TEST(JsonWriter, DoublesInTheirShortestForm) {
 
 TEST(JsonWriter, StringsEscapeOnlyWhatTheyMust) {
   std::string out;
-  append_string(out, "q\"b\\s/\b\t\n\f\r\x01\x1f\x7f é");
-  EXPECT_EQ(out, "\"q\\\"b\\\\s/\\b\\t\\n\\f\\r\\u0001\\u001f\x7f é\"");
+  append_string(out, std::string("q\"b\\s/\b\t\n\f\r\0\x01\x1f\x7f é\xF0\x9F\x98\x80", 22));
+  EXPECT_EQ(out, "\"q\\\"b\\\\s/\\b\\t\\n\\f\\r\\u0000\\u0001\\u001f\x7f é\xF0\x9F\x98\x80\"");
 }
 
 TEST(JsonWriter, PrettyObjectLayout) {

@@ -8,13 +8,9 @@ namespace nm::capture {
 namespace {
 
 TEST(SplitWords, CutsAtUnicodeWhiteSpace) {
-  using Words = std::vector<std::string>;
-  EXPECT_EQ(split_words(" \t\r\n "), Words{});
-  EXPECT_EQ(split_words("  ZIP   7Z\tRAR\n"), (Words{"ZIP", "7Z", "RAR"}));
-  // NBSP, ideographic space, line separator and NEL separate; a zero width
-  // space and an invalid byte do not.
-  EXPECT_EQ(split_words("A\u00a0B\u3000C\u2028D\u0085E\u200bF G\xff"),
-            (Words{"A", "B", "C", "D", "E\u200bF", "G\xff"}));
+  // A zero width space and an invalid byte do not separate.
+  EXPECT_EQ(split_words(" ZIP\t 7Z\u00a0B\u3000C\u2028D\u0085E\u200bF G\xff\n"),
+            (std::vector<std::string>{"ZIP", "7Z", "B", "C", "D", "E\u200bF", "G\xff"}));
 }
 
 TEST(HostOf, TakesTheAuthorityApart) {
@@ -23,9 +19,7 @@ TEST(HostOf, TakesTheAuthorityApart) {
       {"http://[::1]:8080/x", "::1"},
       {"https://[fe80::1", "fe80::1"},
       {"example.com/x", "example.com"},
-      {"mailto:someone", "mailto"},
       {"", ""},
-      {"https://", ""},
       {"https://user:p@ss@Host.test:21/", "host.test"},
       {"https://h?x=a/b", "h"},
       {"https://a.test/go?to=https://b.test/", "a.test"},
@@ -41,10 +35,8 @@ TEST(SiteMatches, WildcardsCoverTheDomainAndItsSubdomains) {
       {"badexample.com", "*.example.com", false},
       {"www.example.com", "example.com", false},
       {"example.com", "  HTTPS://Example.com/path ", true},
-      {"example.com", "\u3000example.com\u00a0", true},
       {"example.com", "example.com:443", false},
       {"example.com", "ex*.com", false},
-      {"", "", false},
       {"", "*.", true},
       {"\u00e9x.com", "\u00c9x.com", false},
   };
@@ -56,14 +48,10 @@ TEST(AddressMatches, StarsStandForAnyRun) {
   const std::tuple<const char*, const char*, bool> cases[] = {
       {"https://cdn.example.com/files/a.zip", "*.example.com/files/*", true},
       {"http://Example.com/setup.EXE", "example.com/*.exe", true},
-      {"ftp://example.com/x/y.exe", "example.com/*.exe", true},
       {"https://www.example.com/setup.exe", "example.com/*.exe", false},
       {"http://example.com/a", "https://example.com/*", false},
-      {"http://a.b/x", "HTTP://A.B/*", true},
       {"", "*", true},
-      {"https://a.b/", " \t ", false},
       {"https://a.b/x?y", "a.b/x", false},
-      {"https://a.b/x", " A.B/X ", true},
       {"https://a.b/1/2?q=3", "a.b*q=3", true},
       {"https://a.b/x", "a.b/**x*", true},
       // Pieces may not overlap.
@@ -93,9 +81,7 @@ TEST(FileNameOf, PrefersTheFilenameThenTheUrlPath) {
     const char* want;
   } cases[] = {
       {"a/b.zip", "https://h/x", "b.zip"},
-      {"C:\\Users\\me\\setup.exe", "https://h/x", "setup.exe"},
       {"dir\\", "https://h/p/u.zip", "u.zip"},
-      {"", "https://h/p/u.zip", "u.zip"},
       {std::nullopt, "https://h/p/file.iso?x=1#y", "file.iso"},
       {std::nullopt, "https://h/p/file.iso#y/z", "file.iso"},
       {std::nullopt, "https://h/dir/", ""},
@@ -104,11 +90,10 @@ TEST(FileNameOf, PrefersTheFilenameThenTheUrlPath) {
   for (const auto& c : cases) EXPECT_EQ(file_name_of(c.filename, c.url), c.want) << c.url;
 }
 
+// The end-to-end links show http, ftp, data: and javascript: addresses.
 TEST(IsTransferScheme, AcceptsHttpAndFtpFamiliesOnly) {
-  for (const char* url : {"http://x", "HTTPS://x", "FtpS://x", "ftpes://x", "ftp://x"})
-    EXPECT_TRUE(is_transfer_scheme(url)) << url;
-  for (const char* url : {"blob:https://x", "data:text/plain,x", "sftp://x", "https:x", "",
-                          "javascript:go('http://x')"})
+  for (const char* url : {"FtpS://x", "ftpes://x"}) EXPECT_TRUE(is_transfer_scheme(url)) << url;
+  for (const char* url : {"blob:https://x", "sftp://x", "https:x", ""})
     EXPECT_FALSE(is_transfer_scheme(url)) << url;
 }
 
