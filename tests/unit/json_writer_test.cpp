@@ -8,6 +8,7 @@
 namespace nm::json {
 namespace {
 
+// The pretty layout is the manifests', checked whole with them.
 TEST(JsonWriter, DoublesInTheirShortestForm) {
   const double inf = std::numeric_limits<double>::infinity();
   const struct {
@@ -45,17 +46,6 @@ TEST(JsonWriter, StringsEscapeOnlyWhatTheyMust) {
   std::string out;
   append_string(out, std::string("q\"b\\s/\b\t\n\f\r\0\x01\x1f\x7f é\xF0\x9F\x98\x80", 22));
   EXPECT_EQ(out, "\"q\\\"b\\\\s/\\b\\t\\n\\f\\r\\u0000\\u0001\\u001f\x7f é\xF0\x9F\x98\x80\"");
-}
-
-TEST(JsonWriter, PrettyObjectLayout) {
-  const auto text = PrettyObject()
-                        .strings("allowed", {"a", "b"})
-                        .strings("none", {})
-                        .string("path", "C:\\x\\nmhost.exe")
-                        .str();
-  EXPECT_EQ(text,
-            "{\n  \"allowed\": [\n    \"a\",\n    \"b\"\n  ],\n  \"none\": [],\n"
-            "  \"path\": \"C:\\\\x\\\\nmhost.exe\"\n}");
 }
 
 }  // namespace
