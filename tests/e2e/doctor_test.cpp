@@ -98,6 +98,8 @@ TEST_F(Doctor, HealthyInstallationInTextAndJson) {
     ASSERT_TRUE(listener.ok()) << listener.error();
     port = listener->port();
   }
+  write_text(data_ / "downloads.json",
+             R"({"settings": {"browsers": [["Mozilla Firefox", false]]}})");
   write_text(data_ / "ipc.json",
              "{\"port\":" + std::to_string(port) + ",\"token\":\"t\",\"pid\":99999996}");
 
@@ -136,6 +138,8 @@ TEST_F(Doctor, HealthyInstallationInTextAndJson) {
   EXPECT_EQ(v.at("data_dir").as_string(), host_path(data_));
   EXPECT_EQ(v.at("data_dir_source"), "QTM_DATA_DIR");
   EXPECT_EQ(v.at("options").at("auto_types").as_string().size(), 1323u);
+  EXPECT_EQ(boost::json::serialize(v.at("options").at("browsers")),
+            R"([["Mozilla Firefox",false]])");
   EXPECT_EQ(v.at("extension_seen").at(0).at("browser"), "Google Chrome");
   ASSERT_EQ(v.at("log_tail").as_array().size(), 1u);
   EXPECT_TRUE(v.at("log_tail")
