@@ -2,46 +2,12 @@
 // application on the other side of the link.
 #include <gtest/gtest.h>
 
-#include <set>
-
 #include "harness.hpp"
 
 namespace e2e {
 namespace {
 
-const char* kChromeUa =
-    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
-    "Chrome/131.0.0.0 Safari/537.36";
-const char* kFirefoxUa =
-    "Mozilla/5.0 (Windows NT 10.0; Win64; x64; rv:133.0) Gecko/20100101 Firefox/133.0";
 const std::string kDefaultTypes = "00* 3DM 3DS 3GP 3MF 7Z AAB AAC ABC ACE AFDESIGN AFPHOTO AI";
-
-// A request line with every key at its empty value but those given (in
-// order, as raw JSON), and the stand-in's fixed token.
-std::string request_line(const std::vector<std::pair<std::string, std::string>>& set) {
-  static const char* keys[] = {"url",        "dir",         "name",        "later",
-                               "silent",     "start_queue", "referer",     "cookies",
-                               "cookie_jar", "user_agent",  "final_url",   "size",
-                               "mime",       "post",        "post_type",   "private",
-                               "proxy",      "proxy_pac",   "proxy_login", "query",
-                               "api",        "action",      "ids",         "category",
-                               "queue",      "pair",        "exit",        "startup",
-                               "show",       "video_page",  "video_title", "panel_hide_site",
-                               "links",      "exclude_site"};
-  static const std::set<std::string> flags = {"later",       "silent", "start_queue", "private",
-                                              "proxy_login", "pair",   "exit",        "startup"};
-  std::string out = R"({"token":"t0k")";
-  for (const std::string key : keys) {
-    std::string value;
-    for (const auto& [k, v] : set)
-      if (k == key) value = v;
-    if (key == "cookie_jar" && value.empty()) continue;
-    if (value.empty())
-      value = flags.count(key) ? "false" : (key == "ids" || key == "links") ? "[]" : "null";
-    out += ",\"" + key + "\":" + value;
-  }
-  return out + "}";
-}
 
 TEST(Dispatch, RequestsReachTheApplication) {
   Host h;
@@ -61,9 +27,8 @@ TEST(Dispatch, RequestsReachTheApplication) {
            {{"url", R"("https://example.com/f.zip")"},
             {"name", R"("f.zip")"},
             {"referer", R"("https://example.com/")"},
-            {"cookies", R"("a=1")"},
-            {"cookie_jar",
-             R"([{"name":"a","value":"1","domain":"example.com","host_only":true,"path":"/","secure":false,"expires":1234.0}])"},
+            {"cookies",
+             R"("a=1","cookie_jar":[{"name":"a","value":"1","domain":"example.com","host_only":true,"path":"/","secure":false,"expires":1234.0}])"},
             {"user_agent", "\"" + std::string(kChromeUa) + "\""},
             {"size", "2048"},
             {"post", R"("")"},
@@ -95,8 +60,8 @@ TEST(Dispatch, RequestsReachTheApplication) {
           "title": " A \"film\" ", "referrer": "https://r", "cookieJar": [{}]})",
        request_line(
            {{"referer", R"("https://v.example/watch")"},
-            {"cookie_jar",
-             R"([{"name":"","value":"","domain":"","host_only":false,"path":"","secure":false,"expires":null}])"},
+            {"cookies",
+             R"(null,"cookie_jar":[{"name":"","value":"","domain":"","host_only":false,"path":"","secure":false,"expires":null}])"},
             {"video_page", R"("https://cdn.example/v.mp4")"},
             {"video_title", R"(" A \"film\" ")"}})},
       {R"({"video": true, "url": "https://v.example/watch", "src": "blob:https://v.example/1",
@@ -119,6 +84,10 @@ TEST(Dispatch, AnswersWithoutTheApplication) {
              R"({"settings": {"capture_min_kb": 1, "video_panel_sites": "*.novideo.example",
                  "browsers": [["Mozilla Firefox", false]], "excluded_addresses": ["*/private/*"]}})");
   const std::string ua = std::string(R"(, "userAgent": ")") + kChromeUa + "\"";
+  const auto declined = [](const std::string& word, const std::string& wire) {
+    return R"~({"ok":false,"error":"left to the browser by Options ()~" + word +
+           R"~()","why":"options","declined":")~" + wire + "\"}";
+  };
   const struct {
     std::string body;
     std::string reply;
@@ -126,19 +95,16 @@ TEST(Dispatch, AnswersWithoutTheApplication) {
       {R"({"url": "file:///C:/x.zip", "explicit": true})",
        R"({"ok":false,"error":"not an http(s) or ftp(s) URL","why":"refused"})"},
       {"{}", R"({"ok":false,"error":"not an http(s) or ftp(s) URL","why":"refused"})"},
-      {R"({"url": "https://h/page.html")" + ua + "}",
-       R"~({"ok":false,"error":"left to the browser by Options (FileType)","why":"options","declined":"file-type"})~"},
-      {R"({"url": "https://h/f.zip", "size": 1023)" + ua + "}",
-       R"~({"ok":false,"error":"left to the browser by Options (Small)","why":"options","declined":"small"})~"},
-      {R"({"url": "https://h/private/f.zip")" + ua + "}",
-       R"~({"ok":false,"error":"left to the browser by Options (Address)","why":"options","declined":"address"})~"},
+      {R"({"url": "https://h/page.html")" + ua + "}", declined("FileType", "file-type")},
+      {R"({"url": "https://h/f.zip", "size": 1023)" + ua + "}", declined("Small", "small")},
+      {R"({"url": "https://h/private/f.zip")" + ua + "}", declined("Address", "address")},
       {R"({"url": "https://h/f.zip", "finalUrl": "https://docs.google.com/f.zip", "size": 5)" + ua +
            "}",
-       R"~({"ok":false,"error":"left to the browser by Options (Small)","why":"options","declined":"small"})~"},
+       declined("Small", "small")},
       {R"({"url": "https://h/f.zip", "finalUrl": "https://docs.google.com/f.zip")" + ua + "}",
-       R"~({"ok":false,"error":"left to the browser by Options (Site)","why":"options","declined":"site"})~"},
+       declined("Site", "site")},
       {std::string(R"({"url": "https://h/f.zip", "userAgent": ")") + kFirefoxUa + "\"}",
-       R"~({"ok":false,"error":"left to the browser by Options (Browser)","why":"options","declined":"browser"})~"},
+       declined("Browser", "browser")},
       {R"({"links": ["mailto:a@b", "javascript:x"]})",
        R"({"ok":false,"error":"no link Torvanel downloads","why":"refused"})"},
       {R"({"video": true, "url": "ftp://v.example/watch"})",
@@ -221,35 +187,6 @@ TEST(Dispatch, RecordsExtensionVersions) {
   EXPECT_EQ(seen(), "Brave Browser\t1.0\nGoogle Chrome\t2.1\n");
   h.talk({"[1]"});  // a message that does not parse touches nothing
   EXPECT_EQ(seen(), "Brave Browser\t1.0\nGoogle Chrome\t2.1\n");
-}
-
-TEST(Dispatch, ApplicationRefusals) {
-  const struct {
-    std::vector<std::string> options;
-    std::string reply;
-  } cases[] = {
-      {{"--answer", "disk full"}, R"({"ok":false,"error":"disk full","why":"refused"})"},
-      {{"--answer", "too-large: 5 GB"},
-       R"({"ok":false,"error":"too-large: 5 GB","why":"too-large"})"},
-      {{"--answer", "OK"}, R"({"ok":false,"error":"OK","why":"refused"})"},
-  };
-  for (const auto& c : cases) {
-    Host h;
-    App app(h.data.path(), c.options);
-    EXPECT_EQ(h.one(R"({"open": true})"), c.reply);
-  }
-}
-
-TEST(Dispatch, StartsTheApplicationWhenItIsNotRunning) {
-  InstalledHost h;
-  write_text(h.install.path() / "app-path", "\r\n  " + host_path(tool_exe("qtm-standin")) + "  \n");
-  const auto replies =
-      h.talk({R"({"url": "https://example.com/f.zip"})", R"({"openOptions": true})"},
-             {{"QTM_STANDIN_ARGS", "--token t0k --listen-delay-ms 300 --max-requests 2"}}, h.exe);
-  EXPECT_EQ(replies, (std::vector<std::string>{R"({"ok":true})", R"({"ok":true})"}));
-  EXPECT_EQ(h.requests(),
-            (std::vector<std::string>{request_line({{"url", R"("https://example.com/f.zip")"}}),
-                                      request_line({{"show", R"("options:panels")"}})}));
 }
 
 TEST(Dispatch, ApplicationThatCannotStart) {

@@ -38,13 +38,8 @@ fs::path host_exe() {
 bool under_wine() {
   return host_exe().extension() == ".exe";
 }
-fs::path tools_dir() {
-  const std::string tools = env_or("NMHOST_TOOLS", "");
-  return tools.empty() ? host_exe().parent_path() / "tools" : fs::path(tools);
-}
-
 fs::path tool_exe(std::string_view name) {
-  fs::path p = tools_dir() / std::string(name);
+  fs::path p = host_exe().parent_path() / "tools" / std::string(name);
   if (under_wine()) p += ".exe";
   return p;
 }
@@ -71,15 +66,20 @@ std::string frame(std::string_view body) {
   return f;
 }
 
+// The first whole frame's body, taken off the front of `bytes`.
+static std::optional<std::string> take_frame(std::string_view& bytes) {
+  if (bytes.size() < 4) return std::nullopt;
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+  const uint32_t n = b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
+  if (bytes.size() - 4 < n) return std::nullopt;
+  std::string body(bytes.substr(4, n));
+  bytes.remove_prefix(4 + n);
+  return body;
+}
+
 std::vector<std::string> split_frames(std::string_view bytes, std::string* rest) {
   std::vector<std::string> frames;
-  while (bytes.size() >= 4) {
-    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
-    const uint32_t n = b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
-    if (bytes.size() - 4 < n) break;
-    frames.emplace_back(bytes.substr(4, n));
-    bytes.remove_prefix(4 + n);
-  }
+  while (auto body = take_frame(bytes)) frames.push_back(std::move(*body));
   if (rest) *rest = std::string(bytes);
   return frames;
 }
@@ -201,14 +201,10 @@ bool Session::fill(std::chrono::milliseconds timeout) {
 std::optional<std::string> Session::read_reply(std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    if (out_buf_.size() >= 4) {
-      const auto* b = reinterpret_cast<const unsigned char*>(out_buf_.data());
-      const uint32_t n = b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
-      if (out_buf_.size() - 4 >= n) {
-        std::string body = out_buf_.substr(4, n);
-        out_buf_.erase(0, 4 + n);
-        return body;
-      }
+    std::string_view bytes = out_buf_;
+    if (auto body = take_frame(bytes)) {
+      out_buf_.erase(0, out_buf_.size() - bytes.size());
+      return body;
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
@@ -252,9 +248,10 @@ RunResult run(const RunOptions& o) {
   return s.finish(o.timeout);
 }
 
-TempDir::TempDir() {
+TempDir::TempDir(std::string_view prefix) {
   std::random_device rd;
-  path_ = fs::temp_directory_path() / ("nmhost-e2e-" + std::to_string(rd()) + std::to_string(rd()));
+  path_ = fs::temp_directory_path() /
+          (std::string(prefix) + std::to_string(rd()) + std::to_string(rd()));
   fs::create_directories(path_);
 }
 
@@ -321,6 +318,22 @@ App::App(const fs::path& data, std::vector<std::string> options) : data_(data) {
 App::~App() {
   write_text(data_ / "standin.stop", "");
   session_->finish(std::chrono::seconds(10));
+}
+
+static const std::string kEmptyRequest =
+    R"({"token":"t0k","url":null,"dir":null,"name":null,"later":false,"silent":false,)"
+    R"("start_queue":false,"referer":null,"cookies":null,"user_agent":null,"final_url":null,)"
+    R"("size":null,"mime":null,"post":null,"post_type":null,"private":false,"proxy":null,)"
+    R"("proxy_pac":null,"proxy_login":false,"query":null,"api":null,"action":null,"ids":[],)"
+    R"("category":null,"queue":null,"pair":false,"exit":false,"startup":false,"show":null,)"
+    R"("video_page":null,"video_title":null,"panel_hide_site":null,"links":[],"exclude_site":null})";
+std::string request_line(const std::vector<std::pair<std::string, std::string>>& set) {
+  std::string line = kEmptyRequest;
+  for (const auto& [key, value] : set) {
+    const size_t at = line.find("\"" + key + "\":") + key.size() + 3;
+    line.replace(at, line.find_first_of(",}", at) - at, value);
+  }
+  return line;
 }
 
 std::vector<std::string> Host::requests() const {

@@ -17,8 +17,6 @@ namespace fs = std::filesystem;
 // NMHOST_EXE: the host under test; an .exe is a Windows program run under Wine.
 fs::path host_exe();
 bool under_wine();
-// The tools folder of the same build (beside the host; NMHOST_TOOLS overrides).
-fs::path tools_dir();
 // A tool of that build by its base name ("qtm-standin" -> ...exe under Wine).
 fs::path tool_exe(std::string_view name);
 // A path as the program under test sees it (Z:\... under Wine).
@@ -28,6 +26,13 @@ fs::path doctor_exe();
 
 // The origin the host accepts.
 inline constexpr const char* kOrigin = "chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/";
+// What the host puts before the one line it writes on standard error.
+inline const std::string kPrefix = "qartorvaneldownloadmanager-nmhost: ";
+inline constexpr const char* kChromeUa =
+    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/131.0.0.0 Safari/537.36";
+inline constexpr const char* kFirefoxUa =
+    "Mozilla/5.0 (Windows NT 10.0; Win64; x64; rv:133.0) Gecko/20100101 Firefox/133.0";
 
 std::string frame(std::string_view body);
 // Splits a stream of reply frames; a torn frame at the end is returned as is
@@ -50,6 +55,11 @@ struct RunResult {
   std::string err;
   bool timed_out = false;
 };
+
+// A request line as the stand-in records it: every key at its empty value
+// but those given, in raw JSON ("cookie_jar" is written only when there is
+// one: give it within the value of "cookies").
+std::string request_line(const std::vector<std::pair<std::string, std::string>>& set);
 
 // Starts the program, writes the input, closes standard input, reads both
 // outputs to their ends and waits.
@@ -81,7 +91,7 @@ class Session {
 
 class TempDir {
  public:
-  TempDir();
+  explicit TempDir(std::string_view prefix = "nmhost-e2e-");
   ~TempDir();
   const fs::path& path() const { return path_; }
 

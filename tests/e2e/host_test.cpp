@@ -6,8 +6,6 @@
 namespace e2e {
 namespace {
 
-const std::string kPrefix = "qartorvaneldownloadmanager-nmhost: ";
-
 RunResult run_args(std::vector<std::string> args, std::string input = "") {
   RunOptions o;
   o.args = std::move(args);
@@ -17,51 +15,39 @@ RunResult run_args(std::vector<std::string> args, std::string input = "") {
   return run(o);
 }
 
-TEST(EntryPoint, RefusesCallersThatAreNotTheExtension) {
+// Callers that are not the extension are refused before any message is
+// read; the others get the host loop.
+TEST(EntryPoint, ModesAndRefusals) {
+  const std::string refused = ": not the QAR Torvanel Download Manager extension\n";
+  const std::string answer =
+      R"({"ok":false,"error":"invalid type: integer `5`, expected struct Message at line 1 column 1","why":"refused"})";
   const struct {
     std::vector<std::string> args;
-    std::string listed;
+    std::string err;  // after the prefix; none: the message is answered
   } cases[] = {
-      {{}, "[]"},
+      {{}, "refusing caller []"},
       {{"chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc"},
-       "[\"chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc\"]"},
+       "refusing caller [\"chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc\"]"},
       {{"chrome-extension://PJGMBKDAIEONHFCLGKBIMEPAJNODLHFC/", "x y"},
-       "[\"chrome-extension://PJGMBKDAIEONHFCLGKBIMEPAJNODLHFC/\", \"x y\"]"},
-      {{"browser@qartorvanel.example"}, "[\"browser@qartorvanel.example\"]"},
-      {{"--all-users", "--register"}, "[\"--all-users\", \"--register\"]"},
-      {{"a\"b\\c", "tab\there"}, "[\"a\\\"b\\\\c\", \"tab\\there\"]"},
+       "refusing caller [\"chrome-extension://PJGMBKDAIEONHFCLGKBIMEPAJNODLHFC/\", \"x y\"]"},
+      {{"browser@qartorvanel.example"}, "refusing caller [\"browser@qartorvanel.example\"]"},
+      {{"--all-users", "--register"}, "refusing caller [\"--all-users\", \"--register\"]"},
+      {{"a\"b\\c", "tab\there"}, "refusing caller [\"a\\\"b\\\\c\", \"tab\\there\"]"},
+      {{"--package-manifests"}, "--package-manifests: the .deb and .rpm are Linux's\n"},
+      {{kOrigin}, ""},
+      {{kOrigin, "--parent-window=0"}, ""},
+      {{"C:\\x\\com.qartorvaneldownloadmanager.host.firefox.json", "browser@qartorvanel.example"},
+       ""},
+      {{"--safari"}, ""},
   };
   for (const auto& c : cases) {
-    const auto r = run_args(c.args, frame("{\"hello\":true}"));
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.out, "") << "no message is read or answered";
-    EXPECT_EQ(r.err, kPrefix + "refusing caller " + c.listed +
-                         ": not the QAR Torvanel Download Manager extension\n");
-  }
-}
-
-TEST(EntryPoint, PackageManifestsIsLinuxOnly) {
-  const auto r = run_args({"--package-manifests"});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, kPrefix + "--package-manifests: the .deb and .rpm are Linux's\n");
-}
-
-TEST(EntryPoint, AcceptedCallersGetTheHostLoop) {
-  const std::vector<std::vector<std::string>> callers = {
-      {kOrigin},
-      {kOrigin, "--parent-window=0"},
-      {"C:\\x\\com.qartorvaneldownloadmanager.host.firefox.json", "browser@qartorvanel.example"},
-      {"--safari"},
-  };
-  for (const auto& args : callers) {
-    const auto r = run_args(args, frame("5"));
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(
-        split_frames(r.out),
-        std::vector<std::string>{
-            R"({"ok":false,"error":"invalid type: integer `5`, expected struct Message at line 1 column 1","why":"refused"})"});
+    const auto r = run_args(c.args, frame("5"));
+    std::string err = c.err;
+    if (err.starts_with("refusing")) err += refused;
+    EXPECT_EQ(r.exit_code, err.empty() ? 0 : 1) << c.err;
+    EXPECT_EQ(r.err, err.empty() ? "" : kPrefix + err);
+    EXPECT_EQ(split_frames(r.out),
+              err.empty() ? std::vector<std::string>{answer} : std::vector<std::string>{});
   }
 }
 

@@ -3,26 +3,19 @@
 // arguments; under Wine the host runs Wine's own reg.exe and the keys are read
 // back with it.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <map>
-#include <optional>
 #include <sstream>
 
 #include "harness.hpp"
 
+namespace e2e {
 namespace {
 
-namespace fs = std::filesystem;
-using e2e::read_text;
-using e2e::under_wine;
-using e2e::write_text;
 using Args = std::vector<std::string>;
 
-constexpr std::string_view kHost = "com.qartorvaneldownloadmanager.host";
-constexpr std::string_view kChromiumFile = "com.qartorvaneldownloadmanager.host.json";
-constexpr std::string_view kFirefoxFile = "com.qartorvaneldownloadmanager.host.firefox.json";
-constexpr std::string_view kPrefix = "qartorvaneldownloadmanager-nmhost: ";
+const std::string kHost = "com.qartorvaneldownloadmanager.host";
+const std::string kChromiumFile = kHost + ".json", kFirefoxFile = kHost + ".firefox.json";
+const std::string kUnregistered = "unregistered " + kHost + "\n";
 const char* const kKeys[] = {
     "Software\\Google\\Chrome\\NativeMessagingHosts",
     "Software\\Chromium\\NativeMessagingHosts",
@@ -30,8 +23,7 @@ const char* const kKeys[] = {
     "Software\\BraveSoftware\\Brave-Browser\\NativeMessagingHosts",
     "Software\\Mozilla\\NativeMessagingHosts",
 };
-constexpr std::string_view kExtensionKey =
-    "Software\\Google\\Chrome\\Extensions\\kQarStoreIdPending";
+const std::string kExtensionKey = "Software\\Google\\Chrome\\Extensions\\kQarStoreIdPending";
 
 // Keeps each key's default value in registry/<key with '/'>/default.
 constexpr std::string_view kStandInReg = R"sh(#!/bin/sh
@@ -48,62 +40,47 @@ delete)
 esac
 )sh";
 
-std::string json_escaped(std::string s) {
-  for (size_t i = 0; (i = s.find('\\', i)) != std::string::npos; i += 2) s.insert(i, 1, '\\');
-  return s;
-}
+// A copy of the host in a folder of its own; spaces in both levels, so that
+// every path the host passes on must stay whole.
+struct Install {
+  TempDir base{"nm reg e2e "};
+  fs::path dir = base.path() / "host folder", exe = dir / host_exe().filename();
 
-class Registration : public testing::Test {
- protected:
-  void SetUp() override {
-    static int n = 0;
-    // Spaces in both levels: every path the host passes on must stay whole.
-    const fs::path base = fs::temp_directory_path() /
-                          ("nm reg e2e " + std::to_string(getpid()) + "-" + std::to_string(++n));
-    fs::remove_all(base);
-    fs::create_directories(base / "host folder");
-    dir_ = fs::canonical(base / "host folder");
-    const fs::path built = e2e::host_exe();
-    exe_ = dir_ / built.filename();
-    fs::copy_file(built, exe_);
+  Install() {
+    fs::create_directories(dir);
+    fs::copy_file(host_exe(), exe);
     if (under_wine()) {
-      clear_wine_keys();
+      clear_keys();
     } else {
-      write_text(dir_ / "reg", kStandInReg);
-      fs::permissions(dir_ / "reg", fs::perms::owner_all, fs::perm_options::add);
+      write_text(dir / "reg", kStandInReg);
+      fs::permissions(dir / "reg", fs::perms::owner_all, fs::perm_options::add);
     }
   }
-
-  void TearDown() override {
-    if (under_wine()) clear_wine_keys();
-    fs::remove_all(dir_.parent_path());
+  ~Install() {
+    if (under_wine()) clear_keys();
+  }
+  static void clear_keys() {
+    const auto error = clear_wine_registry();
+    ASSERT_EQ(error, std::nullopt) << *error;
   }
 
-  // The host's own view of a path in its folder.
-  std::string host_path(std::string_view name = {}) const {
-    return e2e::host_path(name.empty() ? exe_ : dir_ / name);
+  std::string path(const std::string& name = {}) const {
+    return host_path(name.empty() ? exe : dir / name);
   }
-
-  e2e::RunResult host(const Args& args, std::map<std::string, std::string> env = {}) const {
-    e2e::RunOptions o;
+  RunResult host(const Args& args, std::map<std::string, std::string> env = {}) const {
+    RunOptions o;
     o.args = args;
     o.env = std::move(env);
-    o.exe = exe_;
-    return e2e::run(o);
-  }
-
-  static e2e::RunResult wine_tool(const char* name, const Args& args) {
-    return e2e::wine_tool(name, args);
+    o.exe = exe;
+    return run(o);
   }
 
   // A key's default value, or none when the key is absent.
-  std::optional<std::string> query(std::string_view hive, std::string_view key) const {
-    const std::string full = std::string(hive) + "\\" + std::string(key);
+  std::optional<std::string> query(const std::string& full) const {
     if (!under_wine()) {
       std::string rel = full;
-      for (char& c : rel)
-        if (c == '\\') c = '/';
-      const fs::path value = dir_ / "registry" / rel / "default";
+      std::replace(rel.begin(), rel.end(), '\\', '/');
+      const fs::path value = dir / "registry" / rel / "default";
       if (!fs::exists(value)) return std::nullopt;
       return read_text(value);
     }
@@ -111,19 +88,14 @@ class Registration : public testing::Test {
     if (r.exit_code != 0) return std::nullopt;
     const std::string mark = "REG_SZ    ";
     const size_t at = r.out.find(mark);
-    if (at == std::string::npos) return std::string("(no REG_SZ value) ") + r.out;
-    const size_t from = at + mark.size();
-    return r.out.substr(from, r.out.find("\r\n", from) - from);
-  }
-
-  std::optional<std::string> host_value(std::string_view hive, size_t i) const {
-    return query(hive, std::string(kKeys[i]) + "\\" + std::string(kHost));
+    if (at == std::string::npos) return "(no REG_SZ value) " + r.out;
+    return r.out.substr(at + mark.size(), r.out.find("\r\n", at) - at - mark.size());
   }
 
   // What the stand-in tool was called with, one list per call.
   std::vector<Args> reg_calls() const {
     std::vector<Args> calls;
-    std::istringstream in(read_text(dir_ / "reg-calls"));
+    std::istringstream in(read_text(dir / "reg-calls"));
     for (std::string line; std::getline(in, line);) {
       if (line == "--")
         calls.emplace_back();
@@ -133,22 +105,22 @@ class Registration : public testing::Test {
     return calls;
   }
 
-  void expect_keys(std::string_view hive, bool chromium, bool firefox) const {
+  void expect_keys(const std::string& hive, bool chromium, bool firefox) const {
     for (size_t i = 0; i < 5; ++i) {
-      const bool want = i < 4 ? chromium : firefox;
-      const auto v = host_value(hive, i);
-      if (want)
-        EXPECT_EQ(v, host_path(i < 4 ? kChromiumFile : kFirefoxFile)) << hive << " " << kKeys[i];
+      const auto v = query(hive + "\\" + kKeys[i] + "\\" + kHost);
+      if (i < 4 ? chromium : firefox)
+        EXPECT_EQ(v, path(i < 4 ? kChromiumFile : kFirefoxFile)) << hive << " " << kKeys[i];
       else
         EXPECT_EQ(v, std::nullopt) << hive << " " << kKeys[i];
     }
   }
 
-  std::string manifest(std::string_view first_key, std::string_view id) const {
-    return "{\n  \"" + std::string(first_key) + "\": [\n    \"" + std::string(id) +
-           "\"\n  ],\n  \"description\": \"QAR Torvanel Download Manager\",\n  \"name\": "
-           "\"com.qartorvaneldownloadmanager.host\",\n  \"path\": \"" +
-           json_escaped(host_path()) + "\",\n  \"type\": \"stdio\"\n}";
+  std::string manifest(const std::string& first_key, const std::string& id) const {
+    std::string escaped;
+    for (const char c : path()) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return "{\n  \"" + first_key + "\": [\n    \"" + id +
+           "\"\n  ],\n  \"description\": \"QAR Torvanel Download Manager\",\n  \"name\": \"" +
+           kHost + "\",\n  \"path\": \"" + escaped + "\",\n  \"type\": \"stdio\"\n}";
   }
   std::string chromium_manifest() const {
     return manifest("allowed_origins", "chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/");
@@ -156,153 +128,145 @@ class Registration : public testing::Test {
   std::string firefox_manifest() const {
     return manifest("allowed_extensions", "browser@qartorvanel.example");
   }
-
   std::string registered_line() const {
-    return "registered " + std::string(kHost) +
+    return "registered " + kHost +
            " for Chrome, Edge, Brave, Helium and the other Chromium browsers (" +
-           host_path(kChromiumFile) + "), and for Firefox, Zen and its other forks (" +
-           host_path(kFirefoxFile) + ")\n";
+           path(kChromiumFile) + "), and for Firefox, Zen and its other forks (" +
+           path(kFirefoxFile) + ")\n";
   }
-
-  static void clear_wine_keys() {
-    const auto error = e2e::clear_wine_registry();
-    ASSERT_EQ(error, std::nullopt) << *error;
-  }
-
-  fs::path dir_, exe_;
 };
 
-TEST_F(Registration, RegisterWritesBothManifestsAndAllKeys) {
-  for (int round = 0; round < 2; ++round) {  // a second run leaves the same state
-    const auto r = host({"--register"});
+// One installation through a sequence of runs; each leaves its state, and
+// --all-users anywhere selects the machine hive.
+TEST(Registration, RegisterAndUnregisterInEitherHive) {
+  Install in;
+  const struct {
+    Args args;
+    bool registered;
+    std::string hive;
+    size_t calls;  // the stand-in's, so far; an unregister deletes six keys
+  } steps[] = {
+      {{"--register"}, true, "HKCU", 5},
+      {{"--register"}, true, "HKCU", 10},  // a second run leaves the same state
+      {{"--unregister"}, false, "HKCU", 16},
+      {{"--unregister"}, false, "HKCU", 22},  // with nothing registered, every delete fails
+      {{"--register", "x", "--all-users"}, true, "HKLM", 27},
+      {{"--unregister", "--all-users"}, false, "HKLM", 33},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.args.back() + " " + std::to_string(s.calls));
+    if (s.calls == 16 && under_wine()) {
+      const auto add =
+          wine_tool("reg", {"add", "HKCU\\" + kExtensionKey, "/ve", "/d", "x", "/f", "/reg:32"});
+      ASSERT_EQ(add.exit_code, 0) << add.out;
+    }
+    const auto r = in.host(s.args);
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(r.out, registered_line());
+    EXPECT_EQ(r.out, s.registered ? in.registered_line() : kUnregistered);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(read_text(dir_ / kChromiumFile), chromium_manifest());
-    EXPECT_EQ(read_text(dir_ / kFirefoxFile), firefox_manifest());
-    expect_keys("HKCU", true, true);
-    expect_keys("HKLM", false, false);
-  }
-  if (!under_wine()) {
-    const auto calls = reg_calls();
-    ASSERT_EQ(calls.size(), 10u);
-    for (size_t i = 0; i < 5; ++i)
-      EXPECT_EQ(calls[i], (Args{"add", "HKCU\\" + std::string(kKeys[i]) + "\\" + std::string(kHost),
-                                "/ve", "/t", "REG_SZ", "/d",
-                                host_path(i < 4 ? kChromiumFile : kFirefoxFile), "/f"}));
-  }
-}
-
-TEST_F(Registration, AllUsersAnywhereSelectsTheMachineHive) {
-  const auto r = host({"--register", "x", "--all-users"});
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.out, registered_line());
-  expect_keys("HKLM", true, true);
-  expect_keys("HKCU", false, false);
-
-  const auto u = host({"--unregister", "--all-users"});
-  EXPECT_EQ(u.exit_code, 0) << u.err;
-  EXPECT_EQ(u.out, "unregistered com.qartorvaneldownloadmanager.host\n");
-  expect_keys("HKLM", false, false);
-}
-
-TEST_F(Registration, UnregisterRemovesKeysAndManifests) {
-  ASSERT_EQ(host({"--register"}).exit_code, 0);
-  if (under_wine()) {
-    const auto add = wine_tool(
-        "reg", {"add", "HKCU\\" + std::string(kExtensionKey), "/ve", "/d", "x", "/f", "/reg:32"});
-    ASSERT_EQ(add.exit_code, 0) << add.out;
-  }
-  const auto u = host({"--unregister"});
-  EXPECT_EQ(u.exit_code, 0) << u.err;
-  EXPECT_EQ(u.out, "unregistered com.qartorvaneldownloadmanager.host\n");
-  EXPECT_EQ(u.err, "");
-  expect_keys("HKCU", false, false);
-  EXPECT_FALSE(fs::exists(dir_ / kChromiumFile));
-  EXPECT_FALSE(fs::exists(dir_ / kFirefoxFile));
-  if (under_wine()) {
-    EXPECT_EQ(query("HKCU", kExtensionKey), std::nullopt);
-  } else {
-    const auto calls = reg_calls();
-    ASSERT_EQ(calls.size(), 11u);
-    EXPECT_EQ(calls[10], (Args{"delete", "HKCU\\" + std::string(kExtensionKey), "/f", "/reg:32"}));
+    EXPECT_EQ(read_text(in.dir / kChromiumFile), s.registered ? in.chromium_manifest() : "");
+    EXPECT_EQ(read_text(in.dir / kFirefoxFile), s.registered ? in.firefox_manifest() : "");
+    EXPECT_EQ(fs::exists(in.dir / kChromiumFile), s.registered);
+    in.expect_keys(s.hive, s.registered, s.registered);
+    in.expect_keys(s.hive == "HKCU" ? "HKLM" : "HKCU", false, false);
+    if (under_wine()) {
+      if (s.calls == 16) {
+        EXPECT_EQ(in.query("HKCU\\" + kExtensionKey), std::nullopt);
+      }
+      continue;
+    }
+    const auto calls = in.reg_calls();
+    ASSERT_EQ(calls.size(), s.calls);
+    for (size_t i = 0; s.calls == 5 && i < 5; ++i) {
+      EXPECT_EQ(calls[i],
+                (Args{"add", "HKCU\\" + std::string(kKeys[i]) + "\\" + kHost, "/ve", "/t", "REG_SZ",
+                      "/d", in.path(i < 4 ? kChromiumFile : kFirefoxFile), "/f"}));
+    }
+    if (s.calls == 16) {
+      EXPECT_EQ(calls.back(), (Args{"delete", "HKCU\\" + kExtensionKey, "/f", "/reg:32"}));
+    }
   }
 }
 
-TEST_F(Registration, UnregisterWithNothingRegisteredStillSucceeds) {
-  const auto u = host({"--unregister"});
-  EXPECT_EQ(u.exit_code, 0) << u.err;
-  EXPECT_EQ(u.out, "unregistered com.qartorvaneldownloadmanager.host\n");
-  EXPECT_EQ(u.err, "");
-  if (!under_wine()) {
-    EXPECT_EQ(reg_calls().size(), 6u);  // every one of them failed
+// A failure ends the mode with exit code 1 and one line; what was written
+// before it stays. Wine always has its reg.exe, which cannot be made to fail.
+TEST(Registration, Failures) {
+  const struct {
+    std::string dir, file, text;  // made in the host's folder first
+    bool no_reg;                  // and no reg tool anywhere
+    Args args;
+    std::string err;  // after the prefix; "(os error)": the Firefox manifest's OS error
+    bool chromium_manifest, chromium_keys;
+    int calls;  // the stand-in's; -1: not under Wine
+  } cases[] = {
+      {"data",
+       "",
+       "",
+       false,
+       {"--register"},
+       "portable mode: browser integration is not registered (nothing is written outside its "
+       "folder); install QAR Torvanel Download Manager to use it\n",
+       false,
+       false,
+       0},
+      {kFirefoxFile, "", "", false, {"--register"}, "(os error)", true, true, 4},
+      // One U+FFFD for each invalid sequence: a lone byte, a cut 3-byte and a cut 4-byte one.
+      {"",
+       "reg-fail",
+       " \t\xFF ERROR: A\xE2\x82"
+       "B\xF0\x9F\x98"
+       "C denied.\r\n\n",
+       false,
+       {"--register", "--all-users"},
+       "\xEF\xBF\xBD ERROR: A\xEF\xBF\xBD"
+       "B\xEF\xBF\xBD"
+       "C denied.\n",
+       true,
+       false,
+       -1},
+      {"",
+       "",
+       "",
+       true,
+       {"--register"},
+       "No such file or directory (os error 2)\n",
+       true,
+       false,
+       -1},
+      {"", kChromiumFile, "{}", true, {"--unregister"}, "", false, false, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.dir + c.file + c.args[0]);
+    if (under_wine() && c.calls < 0) continue;
+    Install in;
+    if (!c.dir.empty()) fs::create_directory(in.dir / c.dir);
+    if (!c.file.empty()) write_text(in.dir / c.file, c.text);
+    std::map<std::string, std::string> env;
+    if (c.no_reg) {
+      fs::remove(in.dir / "reg");
+      env["PATH"] = (in.dir / "nowhere").string();
+    }
+    const auto r = in.host(c.args, env);
+    EXPECT_EQ(r.exit_code, c.err.empty() ? 0 : 1);
+    EXPECT_EQ(r.out, c.err.empty() ? kUnregistered : "");
+    if (c.err == "(os error)") {
+      const std::string head = kPrefix + in.path(kFirefoxFile) + ": ";
+      EXPECT_TRUE(r.err.starts_with(head) && r.err.size() > head.size() + 1 &&
+                  r.err.find(" (os error ") != std::string::npos &&
+                  r.err.find('\n') == r.err.size() - 1)
+          << r.err;
+    } else {
+      EXPECT_EQ(r.err, c.err.empty() ? "" : kPrefix + c.err);
+    }
+    EXPECT_EQ(read_text(in.dir / kChromiumFile), c.chromium_manifest ? in.chromium_manifest() : "");
+    EXPECT_FALSE(fs::is_regular_file(in.dir / kFirefoxFile));
+    if (!c.no_reg) in.expect_keys(c.args.size() > 1 ? "HKLM" : "HKCU", c.chromium_keys, false);
+    EXPECT_TRUE(c.dir != "data" || fs::is_empty(in.dir / "data"));
+    if (!under_wine() && !c.no_reg) {
+      EXPECT_EQ(in.reg_calls().size(), size_t(c.calls < 0 ? 1 : c.calls));
+    }
   }
-}
-
-TEST_F(Registration, PortableInstallationIsNotRegistered) {
-  fs::create_directory(dir_ / "data");
-  const auto r = host({"--register"});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, std::string(kPrefix) +
-                       "portable mode: browser integration is not registered (nothing is written "
-                       "outside its folder); install QAR Torvanel Download Manager to use it\n");
-  EXPECT_FALSE(fs::exists(dir_ / kChromiumFile));
-  EXPECT_FALSE(fs::exists(dir_ / kFirefoxFile));
-  EXPECT_TRUE(fs::is_empty(dir_ / "data"));
-  expect_keys("HKCU", false, false);
-  if (!under_wine()) {
-    EXPECT_FALSE(fs::exists(dir_ / "reg-calls"));
-  }
-}
-
-TEST_F(Registration, UnwritableFirefoxManifestKeepsTheChromiumPart) {
-  fs::create_directory(dir_ / kFirefoxFile);
-  const auto r = host({"--register"});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, "");
-  const std::string head = std::string(kPrefix) + host_path(kFirefoxFile) + ": ";
-  EXPECT_EQ(r.err.rfind(head, 0), 0u) << r.err;
-  EXPECT_TRUE(r.err.size() > head.size() + 1 && r.err.find(" (os error ") != std::string::npos &&
-              r.err.back() == '\n' && r.err.find('\n') == r.err.size() - 1)
-      << r.err;
-  EXPECT_EQ(read_text(dir_ / kChromiumFile), chromium_manifest());
-  expect_keys("HKCU", true, false);
-}
-
-TEST_F(Registration, RegFailureEndsWithItsTrimmedErrorText) {
-  if (under_wine()) GTEST_SKIP() << "Wine's reg.exe cannot be made to fail on demand";
-  // One U+FFFD for each invalid sequence: a lone byte, a cut 3-byte and a cut 4-byte one.
-  write_text(dir_ / "reg-fail",
-             " \t\xFF ERROR: A\xE2\x82"
-             "B\xF0\x9F\x98"
-             "C denied.\r\n\n");
-  const auto r = host({"--register", "--all-users"});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, std::string(kPrefix) +
-                       "\xEF\xBF\xBD ERROR: A\xEF\xBF\xBD"
-                       "B\xEF\xBF\xBD"
-                       "C denied.\n");
-  // The first failure ends the mode; the manifest written before it stays.
-  EXPECT_EQ(reg_calls().size(), 1u);
-  EXPECT_EQ(read_text(dir_ / kChromiumFile), chromium_manifest());
-  EXPECT_FALSE(fs::exists(dir_ / kFirefoxFile));
-}
-
-TEST_F(Registration, MissingRegToolIsReported) {
-  if (under_wine()) GTEST_SKIP() << "Wine always has reg.exe in its system folder";
-  fs::remove(dir_ / "reg");
-  const std::map<std::string, std::string> no_path = {{"PATH", dir_.string() + "/nowhere"}};
-  const auto r = host({"--register"}, no_path);
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.err, std::string(kPrefix) + "No such file or directory (os error 2)\n");
-  EXPECT_TRUE(fs::exists(dir_ / kChromiumFile));
-
-  const auto u = host({"--unregister"}, no_path);
-  EXPECT_EQ(u.exit_code, 0) << u.err;
-  EXPECT_EQ(u.out, "unregistered com.qartorvaneldownloadmanager.host\n");
-  EXPECT_FALSE(fs::exists(dir_ / kChromiumFile));
 }
 
 }  // namespace
+}  // namespace e2e
