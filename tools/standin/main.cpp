@@ -273,9 +273,18 @@ std::optional<std::string> publish_endpoint(const fs::path& endpoint, uint16_t p
     std::error_code ec;
     fs::remove_all(endpoint, ec);
   }
-  if (auto st = os::write_file(partial, published); !st || !os::move_replace(partial, endpoint)) {
-    say("cannot write " + os::path_display(endpoint));
+  if (!os::write_file(partial, published)) {
+    say("cannot write " + os::path_display(partial));
     return std::nullopt;
+  }
+  // A host reading the old file at that moment may refuse the move for a
+  // moment under Wine; the application tries again too.
+  for (int tries = 0; !os::move_replace(partial, endpoint); ++tries) {
+    if (tries == 100) {
+      say("cannot write " + os::path_display(endpoint));
+      return std::nullopt;
+    }
+    os::sleep_ms(10);
   }
   return published;
 }
