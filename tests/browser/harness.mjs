@@ -1,19 +1,20 @@
-// The Session of one browser: its temporary folder, the stand-in, the browser in a process
-// group of its own, the command channel to its extensions and the record of every host it
-// started. tests/browser/run sets the environment (see README.md).
+// The two browsers (how each starts with its test extensions and host manifests, the host's
+// arguments, how each refuses) and the Session of one browser. tests/browser/run sets the
+// environment (see README.md).
 
 import {spawn} from 'node:child_process';
 import {once} from 'node:events';
 import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
-import path from 'node:path';
 
+const here = new URL('.', import.meta.url).pathname;
+export const HOST = 'com.qartorvaneldownloadmanager.host';
 export const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 const read = (file) => fs.readFileSync(file, 'utf8');
 export const lines = (file) => fs.existsSync(file) ? read(file).split('\n').filter(Boolean) : [];
 
-export async function until(what, probe, ms = 10000) {
+async function until(what, probe, ms = 10000) {
   for (const end = Date.now() + ms;; await sleep(25)) {
     const value = probe();
     if (value) return value;
@@ -22,12 +23,130 @@ export async function until(what, probe, ms = 10000) {
 }
 
 export function writeJson(file, value) {
-  fs.mkdirSync(path.dirname(file), {recursive: true});
+  fs.mkdirSync(file.slice(0, file.lastIndexOf('/')), {recursive: true});
   fs.writeFileSync(file, JSON.stringify(value));
 }
 
-// Each extension polls POST /next?from=<name> with the outcome of its last command as the
-// body and gets its next command, or {}. Plain POSTs with a text body need no CORS preflight.
+function hostManifest(file, name, program, allow) {
+  const fields = {description: 'QAR Torvanel Download Manager', type: 'stdio'};
+  writeJson(file, {name, ...fields, path: `${here}host/${program}`, ...allow});
+}
+
+// The extension's script starts with `driver`: the command channel's address and its name.
+function writeExtension(dir, manifest, driver) {
+  writeJson(`${dir}/manifest.json`, manifest);
+  const script = read(`${here}extension/worker.js`);
+  fs.writeFileSync(`${dir}/worker.js`, `const driver = ${JSON.stringify(driver)};\n${script}`);
+}
+
+// Both browsers run headless with a fresh profile and settings that keep them off the network
+// on top of the network namespace tests/browser/run puts them in: no updates, telemetry or
+// probes, and any remote address goes to a dead proxy. Loopback, where the command channel and
+// the stand-in listen, is never proxied.
+const baseManifest = () => JSON.parse(read(`${here}extension/manifest.json`));
+const COMPANION_ORIGIN = 'chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/';
+// Chromium's id of the test extension, fixed by the key in its manifest.
+const CHROMIUM_ORIGIN = 'chrome-extension://cmcmcfljgpojklagfpjjemkchlcfklpl/';
+// The host's kFirefoxAddonId: Firefox lets an add-on choose its id, so the test add-on is, to
+// Firefox and the host, the companion itself.
+const FIREFOX_ADDON_ID = 'browser@qartorvanel.example';
+const OTHER_ADDON_ID = 'other@nmhost-tests.invalid';
+
+// Each browser's refusals are rows of [name, extension, host, how the port closes, the
+// refused host's arguments (none: no host starts)].
+const chromium = {
+  key: 'chromium',
+  product: 'Google Chrome',
+  extensions: ['main'],
+  // The host serves only the companion's origin, which a test extension cannot have: HOST's
+  // manifest points at host/launch, which puts that origin first. HOST.unlaunched reaches the
+  // host with Chromium's own arguments.
+  prepare(tmp, driver) {
+    const [profile, dir] = [`${tmp}/profile`, `${tmp}/extension-main`];
+    for (const [name, program] of [[HOST, 'launch'], [`${HOST}.unlaunched`, 'direct']]) {
+      const file = `${profile}/NativeMessagingHosts/${name}.json`;
+      hostManifest(file, name, program, {allowed_origins: [CHROMIUM_ORIGIN]});
+    }
+    writeExtension(dir, baseManifest(), {...driver, name: 'main'});
+    const flags = [
+      'headless', 'no-sandbox', 'disable-gpu', 'disable-background-networking',
+      'disable-component-update', 'disable-sync', 'no-first-run', 'disable-quic',
+      // Background features still look up update and account servers: no name resolves.
+      'host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1', 'proxy-server=127.0.0.1:9',
+      'password-store=basic', `user-data-dir=${profile}`, `disable-extensions-except=${dir}`,
+      `load-extension=${dir}`
+    ];
+    return [process.env.CHROMIUM, [...flags.map((f) => `--${f}`), 'about:blank']];
+  },
+  acceptedArgs: () => [COMPANION_ORIGIN, CHROMIUM_ORIGIN],
+  refusals: [[
+    'a host started with Chromium\'s own arguments refuses the test extension', 'main',
+    `${HOST}.unlaunched`, /exited/i, () => [CHROMIUM_ORIGIN]
+  ]],
+};
+
+// The Firefox profile's user.js: unsigned add-ons placed in the profile load enabled (ESR
+// honours this), the event page waits for commands and must not be unloaded; trr.mode 5: no
+// DNS over HTTPS.
+const FIREFOX_PREFS = `xpinstall.signatures.required=false extensions.autoDisableScopes=0
+  extensions.background.idle.timeout=3600000 extensions.update.enabled=false
+  extensions.getAddons.cache.enabled=false browser.shell.checkDefaultBrowser=false
+  browser.startup.homepage_override.mstone="ignore" browser.safebrowsing.update.enabled=false
+  datareporting.policy.dataSubmissionEnabled=false datareporting.healthreport.uploadEnabled=false
+  toolkit.telemetry.enabled=false app.update.disabledForTesting=true network.trr.mode=5
+  network.captive-portal-service.enabled=false network.connectivity-service.enabled=false
+  network.proxy.type=1 network.proxy.share_proxy_settings=true network.proxy.socks_remote_dns=true
+  network.proxy.allow_hijacking_localhost=false network.proxy.http="127.0.0.1"
+  network.proxy.http_port=9 network.proxy.ssl="127.0.0.1" network.proxy.ssl_port=9`;
+
+// Firefox on Linux looks for host manifests only under $HOME/.mozilla/native-messaging-hosts.
+const firefoxManifest = (tmp, name) => `${tmp}/home/.mozilla/native-messaging-hosts/${name}.json`;
+
+const firefox = {
+  key: 'firefox',
+  product: 'Mozilla Firefox',
+  extensions: ['main', 'other'],
+  // Both manifests start the host as it is, with Firefox's arguments: HOST allows the
+  // companion's add-on id, HOST.other only the other add-on.
+  prepare(tmp, driver) {
+    const profile = `${tmp}/profile`;
+    fs.mkdirSync(`${profile}/extensions`, {recursive: true});
+    const prefs = FIREFOX_PREFS.split(/\s+/).map((p) => `user_pref("${p.replace('=', '", ')});\n`);
+    fs.writeFileSync(`${profile}/user.js`, prefs.join(''));
+    const addons = [['main', FIREFOX_ADDON_ID, HOST], ['other', OTHER_ADDON_ID, `${HOST}.other`]];
+    for (const [name, id, host] of addons) {
+      hostManifest(firefoxManifest(tmp, host), host, 'direct', {allowed_extensions: [id]});
+      const {key, ...manifest} = baseManifest();
+      manifest.background = {scripts: ['worker.js']};
+      manifest.browser_specific_settings = {gecko: {id}};
+      writeExtension(`${tmp}/extension-${name}`, manifest, {...driver, name});
+      // A file named by the add-on id that holds the folder's path installs the folder as it is.
+      fs.writeFileSync(`${profile}/extensions/${id}`, `${tmp}/extension-${name}`);
+    }
+    const args = ['--headless', '--no-remote', '--profile', profile, 'about:blank'];
+    return [process.env.FIREFOX, args];
+  },
+  acceptedArgs: ({tmp}) => [firefoxManifest(tmp, HOST), FIREFOX_ADDON_ID],
+  refusals: [
+    // Firefox gives no error for a host that ends without answering.
+    [
+      'an add-on allowed by a manifest of its own is refused by the host', 'other', `${HOST}.other`,
+      /^disconnected$/, ({tmp}) => [firefoxManifest(tmp, `${HOST}.other`), OTHER_ADDON_ID]
+    ],
+    // Firefox says the same for a missing manifest; HOST's manifest is there (the main add-on
+    // uses it), so the add-on id is the reason.
+    [
+      'an add-on that no manifest allows gets Firefox\'s own error, and no host starts', 'other',
+      HOST, new RegExp(`^No such native application ${HOST}$`)
+    ],
+  ],
+};
+
+export const browsers = [chromium, firefox];
+
+// A browser's run: its folder, the stand-in, the browser, the record of the hosts it started,
+// and the command channel: each extension polls POST /next?from=<name> with the outcome of its
+// last command and gets its next command, or {}. Text POSTs need no CORS preflight.
 export class Session {
   launches = 0;           // hosts started so far; host/direct leaves one line in `runs` each
   #commands = new Map();  // extension -> commands it has not fetched yet
@@ -39,7 +158,6 @@ export class Session {
     req.on('end', () => {
       const {id, value, thrown} = JSON.parse(body || '{}');
       const [resolve, reject] = this.#pending.get(id) ?? [];
-      this.#pending.delete(id);
       thrown ? reject(new Error(`in the extension: ${thrown}`)) : resolve?.(value);
       const from = new URL(req.url, 'http://127.0.0.1').searchParams.get('from');
       if (!this.#commands.has(from)) this.#commands.set(from, []);
@@ -50,34 +168,27 @@ export class Session {
 
   constructor(browser) {
     this.browser = browser;
-    this.tmp = fs.mkdtempSync(path.join(os.tmpdir(), `nmhost-${browser.key}-`));
-    [this.data, this.logs, this.home] = ['data', 'logs', 'home'].map((d) => path.join(this.tmp, d));
-    [this.data, this.logs, this.home].forEach((dir) => fs.mkdirSync(dir));
+    this.tmp = fs.mkdtempSync(`${os.tmpdir()}/nmhost-${browser.key}-`);
+    for (const dir of ['data', 'logs', 'home']) fs.mkdirSync((this[dir] = `${this.tmp}/${dir}`));
   }
 
   #spawn(exe, args, log, options) {
-    const fd = fs.openSync(path.join(this.logs, log), 'a');
-    try {
-      return spawn(exe, args, {stdio: ['ignore', fd, fd], ...options});
-    } finally {
-      fs.closeSync(fd);
-    }
+    const fd = fs.openSync(`${this.logs}/${log}`, 'a');
+    const child = spawn(exe, args, {stdio: ['ignore', fd, fd], ...options});
+    fs.closeSync(fd);
+    return child;
   }
 
   async start() {
     this.standin = this.#spawn(process.env.NMHOST_STANDIN, [this.data], 'standin.log');
     await until('the stand-in\'s ipc.json', () => fs.existsSync(this.file('ipc.json')));
-    // The browser hands its environment to the hosts it starts.
-    const {home, logs, data} = this;
-    const env = {...process.env, HOME: home, TMPDIR: this.tmp, QTM_DATA_DIR: data};
-    Object.assign(env, {NMHOST_BROWSER_LOGS: logs, MOZ_CRASHREPORTER_DISABLE: '1'});
-    for (const [xdg, dir] of [
-             ['CONFIG', '.config'], ['CACHE', '.cache'], ['DATA', '.local/share']]) {
-      env[`XDG_${xdg}_HOME`] = path.join(home, dir);
-    }
+    // The browser hands its environment to the hosts it starts; XDG folders default to HOME's.
+    const env = {...process.env, HOME: this.home, TMPDIR: this.tmp, QTM_DATA_DIR: this.data};
+    for (const k of Object.keys(env)) k.startsWith('XDG_') && delete env[k];
+    Object.assign(env, {NMHOST_BROWSER_LOGS: this.logs, MOZ_CRASHREPORTER_DISABLE: '1'});
     await new Promise((r) => this.#server.listen(0, '127.0.0.1', r));
     const driver = {url: `http://127.0.0.1:${this.#server.address().port}`};
-    const {exe, args} = this.browser.prepare({tmp: this.tmp, driver});
+    const [exe, args] = this.browser.prepare(this.tmp, driver);
     const browser = this.#spawn(exe, args, `${this.browser.key}.log`, {env, detached: true});
     // The browser, its helpers and the hosts it starts share its process group.
     const group = (signal) => {
@@ -92,29 +203,25 @@ export class Session {
     this.stopBrowser = async () => {
       process.off('exit', killOnExit);
       browser.kill('SIGTERM');
-      try {
-        await until('the browser and its hosts to end', () => !group(0), 15000);
-      } finally {
-        group('SIGKILL');
-      }
+      await until('the browser and its hosts to end', () => !group(0), 15000).finally(killOnExit);
     };
     const ready = () => this.browser.extensions.every((n) => this.#commands.has(n));
     await until('the extensions', ready, 60000);
   }
 
   async stop() {
-    const problems = [];
-    for (const step of [this.stopBrowser, this.allExited]) {
-      await step?.().catch((e) => problems.push(e));
+    try {
+      await this.stopBrowser?.();
+      await this.allExited();
+    } finally {
+      this.#server.close();
+      this.#server.closeAllConnections();
+      if (this.standin?.exitCode === null) await (this.standin.kill(), once(this.standin, 'exit'));
+      if (!process.env.NMHOST_BROWSER_KEEP) fs.rmSync(this.tmp, {recursive: true, force: true});
     }
-    this.#server.closeAllConnections();
-    this.#server.close();
-    if (this.standin?.exitCode === null) await (this.standin.kill(), once(this.standin, 'exit'));
-    if (!process.env.NMHOST_BROWSER_KEEP) fs.rmSync(this.tmp, {recursive: true, force: true});
-    if (problems.length) throw problems[0];
   }
 
-  file = (name) => path.join(this.data, name);
+  file = (name) => `${this.data}/${name}`;
 
   // Runs helpers[fn](...args) in the extension `from`, which starts `starts` hosts doing so;
   // gives its value, or throws what it threw.
@@ -125,16 +232,11 @@ export class Session {
   }
 
   // Every host run so far, in the order they ended, as host/direct wrote them.
-  runs = () => lines(path.join(this.logs, 'runs')).map((line) => {
-    const [head, ...args] = line.split('\t');
-    return {
-      code: Number(head.split(' ')[1]),
-      args,
-      stderr: read(`${this.logs}/${head.split(' ')[0]}.stderr`)
-    };
+  runs = () => lines(`${this.logs}/runs`).map((line) => {
+    const [[pid, code], ...args] = line.split('\t').map((f, i) => i ? f : f.split(' '));
+    return {code: Number(code), args, stderr: read(`${this.logs}/${pid}.stderr`)};
   });
 
   // Waits until every host started so far has ended; gives their runs.
-  allExited = () =>
-      until('the hosts to end', () => this.runs().length >= this.launches && this.runs());
+  allExited = () => until('the hosts', () => this.runs().length >= this.launches && this.runs());
 }

@@ -1,33 +1,30 @@
-// The test extension's background script (Chromium: a service worker, Firefox: an event
-// page) takes commands from the test over loopback HTTP, as Firefox's WebDriver BiDi cannot
-// reach extension contexts. Helpers settle with plain values, so the test sees the browser's
-// own error texts. The test writes `driver` (the channel's address, this extension's name)
-// above this line.
+// The test extension's background script (Chromium: a service worker, Firefox: an event page)
+// takes commands over loopback HTTP from the test, which writes `driver` (the channel's
+// address, this extension's name) above this line: Firefox's WebDriver BiDi cannot reach
+// extension contexts. Helpers settle with plain values, so the test sees the browser's texts.
 
 const ext = globalThis.browser ?? globalThis.chrome;
-const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-let kept;  // the port talk() left open for close()
+let port;  // the last port talk() opened, for close()
 
 const helpers = {
   sendOnce: (host, message) => ext.runtime.sendNativeMessage(host, message)
                                    .then((reply) => ({reply}), (e) => ({error: e.message})),
 
-  // Opens a port, posts the messages back to back and settles once `count` replies came
-  // (null: once the port is gone); then closes the port, or keeps it for close().
-  talk: (host, messages, count, keep) => new Promise((resolve) => {
-    const [port, replies] = [ext.runtime.connectNative(host), []];
-    const done = (closed) => {
-      if (!closed) keep ? (kept = port) : port.disconnect();
-      resolve({replies, closed});
-    };
-    port.onMessage.addListener((m) => replies.push(m) === count && done());
+  // Opens a port and posts the messages back to back; settles once a reply to each came or
+  // the port is gone. The port stays open until close().
+  talk: (host, messages) => new Promise((resolve) => {
+    const replies = [];
+    port = ext.runtime.connectNative(host);
+    port.onMessage.addListener((m) => replies.push(m) === messages.length && resolve({replies}));
     // Chromium gives the reason in lastError, Firefox on the port.
-    port.onDisconnect.addListener(
-        (p) => done(p.error?.message ?? ext.runtime.lastError?.message ?? 'disconnected'));
+    port.onDisconnect.addListener((p) => {
+      const closed = p.error?.message ?? ext.runtime.lastError?.message ?? 'disconnected';
+      resolve({replies, closed});
+    });
     messages.forEach((m) => port.postMessage(m));
   }),
 
-  close: () => kept.disconnect(),
+  close: () => port.disconnect(),
 
   // What a companion extension would report about itself and its browser.
   facts: () => ({v: ext.runtime.getManifest().version, userAgent: navigator.userAgent}),
@@ -51,13 +48,11 @@ const helpers = {
     const asked = fetch(`${driver.url}/next?from=${driver.name}`, {method: 'POST', body: outcome});
     const {id, fn, args} = await asked.then((r) => r.json()).catch(() => ({}));
     outcome = '';
-    if (!fn) {
-      await sleep(50);
-      continue;
+    if (!fn) await new Promise((r) => setTimeout(r, 50));
+    try {
+      if (fn) outcome = JSON.stringify({id, value: await helpers[fn](...args)});
+    } catch (e) {
+      outcome = JSON.stringify({id, thrown: String(e?.stack ?? e)});
     }
-    const done = await Promise.resolve()
-                     .then(() => helpers[fn](...args))
-                     .then((value) => ({value}), (e) => ({thrown: String(e?.stack ?? e)}));
-    outcome = JSON.stringify({id, ...done});
   }
 })();
