@@ -1,6 +1,5 @@
-// The two browsers (how each starts with its test extensions and host manifests, the host's
-// arguments, how each refuses) and the Session of one browser. tests/browser/run sets the
-// environment (see README.md).
+// The browsers under test (how each starts, the host's arguments, how each refuses) and the
+// Session of one; tests/browser/run sets the environment (see README.md).
 
 import {spawn} from 'node:child_process';
 import {once} from 'node:events';
@@ -15,11 +14,9 @@ const read = (file) => fs.readFileSync(file, 'utf8');
 export const lines = (file) => fs.existsSync(file) ? read(file).split('\n').filter(Boolean) : [];
 
 async function until(what, probe, ms = 10000) {
-  for (const end = Date.now() + ms;; await sleep(25)) {
-    const value = probe();
-    if (value) return value;
-    if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
-  }
+  for (const end = Date.now() + ms; Date.now() < end; await sleep(25))
+    if (probe()) return probe();
+  throw new Error(`timed out waiting for ${what}`);
 }
 
 export function writeJson(file, value) {
@@ -27,10 +24,8 @@ export function writeJson(file, value) {
   fs.writeFileSync(file, JSON.stringify(value));
 }
 
-function hostManifest(file, name, program, allow) {
-  const fields = {description: 'QAR Torvanel Download Manager', type: 'stdio'};
-  writeJson(file, {name, ...fields, path: `${here}host/${program}`, ...allow});
-}
+const hostManifest = (file, name, program, allow) => writeJson(
+    file, {name, description: name, type: 'stdio', path: `${here}host/${program}`, ...allow});
 
 // The extension's script starts with `driver`: the command channel's address and its name.
 function writeExtension(dir, manifest, driver) {
@@ -57,7 +52,6 @@ const OTHER_ADDON_ID = 'other@nmhost-tests.invalid';
 const chromium = {
   key: 'chromium',
   product: 'Google Chrome',
-  extensions: ['main'],
   // The host serves only the companion's origin, which a test extension cannot have: HOST's
   // manifest points at host/launch, which puts that origin first. HOST.unlaunched reaches the
   // host with Chromium's own arguments.
@@ -78,16 +72,15 @@ const chromium = {
     ];
     return [process.env.CHROMIUM, [...flags.map((f) => `--${f}`), 'about:blank']];
   },
-  acceptedArgs: () => [COMPANION_ORIGIN, CHROMIUM_ORIGIN],
+  accepted: () => [COMPANION_ORIGIN, CHROMIUM_ORIGIN],
   refusals: [[
     'a host started with Chromium\'s own arguments refuses the test extension', 'main',
     `${HOST}.unlaunched`, /exited/i, () => [CHROMIUM_ORIGIN]
   ]],
 };
 
-// The Firefox profile's user.js: unsigned add-ons placed in the profile load enabled (ESR
-// honours this), the event page waits for commands and must not be unloaded; trr.mode 5: no
-// DNS over HTTPS.
+// Firefox's user.js: unsigned add-ons in the profile load enabled (ESR honours this), the event
+// page waiting for commands is never unloaded; trr.mode 5: no DNS over HTTPS.
 const FIREFOX_PREFS = `xpinstall.signatures.required=false extensions.autoDisableScopes=0
   extensions.background.idle.timeout=3600000 extensions.update.enabled=false
   extensions.getAddons.cache.enabled=false browser.shell.checkDefaultBrowser=false
@@ -105,7 +98,6 @@ const firefoxManifest = (tmp, name) => `${tmp}/home/.mozilla/native-messaging-ho
 const firefox = {
   key: 'firefox',
   product: 'Mozilla Firefox',
-  extensions: ['main', 'other'],
   // Both manifests start the host as it is, with Firefox's arguments: HOST allows the
   // companion's add-on id, HOST.other only the other add-on.
   prepare(tmp, driver) {
@@ -116,8 +108,7 @@ const firefox = {
     const addons = [['main', FIREFOX_ADDON_ID, HOST], ['other', OTHER_ADDON_ID, `${HOST}.other`]];
     for (const [name, id, host] of addons) {
       hostManifest(firefoxManifest(tmp, host), host, 'direct', {allowed_extensions: [id]});
-      const {key, ...manifest} = baseManifest();
-      manifest.background = {scripts: ['worker.js']};
+      const manifest = {...baseManifest(), key: undefined, background: {scripts: ['worker.js']}};
       manifest.browser_specific_settings = {gecko: {id}};
       writeExtension(`${tmp}/extension-${name}`, manifest, {...driver, name});
       // A file named by the add-on id that holds the folder's path installs the folder as it is.
@@ -126,7 +117,7 @@ const firefox = {
     const args = ['--headless', '--no-remote', '--profile', profile, 'about:blank'];
     return [process.env.FIREFOX, args];
   },
-  acceptedArgs: ({tmp}) => [firefoxManifest(tmp, HOST), FIREFOX_ADDON_ID],
+  accepted: ({tmp}) => [firefoxManifest(tmp, HOST), FIREFOX_ADDON_ID],
   refusals: [
     // Firefox gives no error for a host that ends without answering.
     [
@@ -172,15 +163,10 @@ export class Session {
     for (const dir of ['data', 'logs', 'home']) fs.mkdirSync((this[dir] = `${this.tmp}/${dir}`));
   }
 
-  #spawn(exe, args, log, options) {
-    const fd = fs.openSync(`${this.logs}/${log}`, 'a');
-    const child = spawn(exe, args, {stdio: ['ignore', fd, fd], ...options});
-    fs.closeSync(fd);
-    return child;
-  }
-
   async start() {
-    this.standin = this.#spawn(process.env.NMHOST_STANDIN, [this.data], 'standin.log');
+    const log = fs.openSync(`${this.logs}/output`, 'a');  // the stand-in's and the browser's
+    const stdio = ['ignore', log, log];
+    this.standin = spawn(process.env.NMHOST_STANDIN, [this.data], {stdio});
     await until('the stand-in\'s ipc.json', () => fs.existsSync(this.file('ipc.json')));
     // The browser hands its environment to the hosts it starts; XDG folders default to HOME's.
     const env = {...process.env, HOME: this.home, TMPDIR: this.tmp, QTM_DATA_DIR: this.data};
@@ -189,7 +175,8 @@ export class Session {
     await new Promise((r) => this.#server.listen(0, '127.0.0.1', r));
     const driver = {url: `http://127.0.0.1:${this.#server.address().port}`};
     const [exe, args] = this.browser.prepare(this.tmp, driver);
-    const browser = this.#spawn(exe, args, `${this.browser.key}.log`, {env, detached: true});
+    const browser = spawn(exe, args, {env, stdio, detached: true});
+    fs.closeSync(log);
     // The browser, its helpers and the hosts it starts share its process group.
     const group = (signal) => {
       try {
@@ -205,8 +192,8 @@ export class Session {
       browser.kill('SIGTERM');
       await until('the browser and its hosts to end', () => !group(0), 15000).finally(killOnExit);
     };
-    const ready = () => this.browser.extensions.every((n) => this.#commands.has(n));
-    await until('the extensions', ready, 60000);
+    const names = ['main', ...this.browser.refusals.map((row) => row[1])];
+    await until('the extensions', () => names.every((n) => this.#commands.has(n)), 60000);
   }
 
   async stop() {

@@ -1,7 +1,7 @@
 // The test extension's background script (Chromium: a service worker, Firefox: an event page)
-// takes commands over loopback HTTP from the test, which writes `driver` (the channel's
-// address, this extension's name) above this line: Firefox's WebDriver BiDi cannot reach
-// extension contexts. Helpers settle with plain values, so the test sees the browser's texts.
+// takes commands from the test over loopback HTTP, as Firefox's WebDriver BiDi cannot reach
+// extension contexts; the test writes `driver` (the channel's address, this extension's name)
+// above this line. Helpers settle with plain values: the test sees the browser's own texts.
 
 const ext = globalThis.browser ?? globalThis.chrome;
 let port;  // the last port talk() opened, for close()
@@ -29,12 +29,9 @@ const helpers = {
   // What a companion extension would report about itself and its browser.
   facts: () => ({v: ext.runtime.getManifest().version, userAgent: navigator.userAgent}),
 
-  // Two cookies for `origin`, one with an expiry and one for a path; gives the browser's
-  // cookie objects for a file under that path.
+  // Two cookies for `origin`, one with an expiry, one for a path; gives a file's there.
   cookiesFor: async (origin) => {
-    const inAnHour = Math.floor(Date.now() / 1000) + 3600;
-    await ext.cookies.set(
-        {url: origin, name: 'session', value: 's3cr=t', expirationDate: inAnHour});
+    await ext.cookies.set({url: origin, name: 'session', value: 's3cr=t', expirationDate: 2e9});
     await ext.cookies.set({url: origin, name: 'theme', value: 'dark', path: '/files'});
     return ext.cookies.getAll({url: `${origin}/files/report.zip`});
   },
@@ -47,12 +44,9 @@ const helpers = {
     await ext.runtime.getPlatformInfo();
     const asked = fetch(`${driver.url}/next?from=${driver.name}`, {method: 'POST', body: outcome});
     const {id, fn, args} = await asked.then((r) => r.json()).catch(() => ({}));
-    outcome = '';
+    const run = async () => ({id, value: await helpers[fn](...args)});
+    const failed = (e) => ({id, thrown: String(e?.stack ?? e)});
+    outcome = fn ? JSON.stringify(await run().catch(failed)) : '';
     if (!fn) await new Promise((r) => setTimeout(r, 50));
-    try {
-      if (fn) outcome = JSON.stringify({id, value: await helpers[fn](...args)});
-    } catch (e) {
-      outcome = JSON.stringify({id, thrown: String(e?.stack ?? e)});
-    }
   }
 })();
