@@ -1,12 +1,13 @@
-#include "ipc/data_dir.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
+#include "base/text.hpp"
+#include "fixtures.hpp"
+#include "ipc/data_dir.hpp"
+#include "ipc/endpoint.hpp"
+#include "ipc/send.hpp"
 #include "platform/fs.hpp"
-#include "scoped_env.hpp"
-#include "temp_folder.hpp"
 
 namespace nm::ipc {
 namespace {
@@ -23,7 +24,7 @@ TEST(DataDir, VariableWinsUnchecked) {
   // Present but empty: paths built on it resolve against the current folder.
   EXPECT_EQ(data_dir_from(std::string(), exe, tmp.path()), fs::path());
 
-  const test::ScopedEnv variable("QTM_DATA_DIR", os::path_to_utf8(missing));
+  const ScopedEnv variable("QTM_DATA_DIR", os::path_to_utf8(missing));
   ASSERT_TRUE(variable.ok());
   EXPECT_EQ(data_dir(), missing);
 #ifdef _WIN32
@@ -72,6 +73,60 @@ TEST(DataDir, MovesTheLegacyFolderOnlyWhenTheProductFolderIsMissing) {
   EXPECT_EQ(data_dir_from(std::nullopt, std::nullopt, neither.path()),
             neither / "qartorvaneldownloadmanager");
   EXPECT_FALSE(fs::exists(neither / "qartorvaneldownloadmanager"));
+}
+
+TEST(ParseEndpoint, ObjectAndArrayForms) {
+  const std::pair<std::string, Endpoint> accepted[] = {
+      {R"({"port":8080,"token":"abc","pid":42})", Endpoint{8080, "abc", 42}},
+      {R"({"token":"abc","port":65535})", Endpoint{65535, "abc", 0}},
+      {R"({"port":0,"token":"","pid":4294967295})", Endpoint{0, "", 4294967295u}},
+      {R"({"port":1,"extra":[{"a":null},2.5],"token":"t","Port":"x"})", Endpoint{1, "t", 0}},
+      {" \t\r\n{\"port\":1,\"token\":\"t\"}\r\n \t", Endpoint{1, "t", 0}},
+      {R"([8080,"abc",42])", Endpoint{8080, "abc", 42}},
+      {R"([8080,"abc"])", Endpoint{8080, "abc", 0}},
+  };
+  for (const auto& [text, want] : accepted) EXPECT_EQ(parse_endpoint(text).value(), want) << text;
+  // Fields, then the document around them.
+  for (const std::string text :
+       {R"({"port":70000,"token":"t"})", R"({"port":-1,"token":"t"})",
+        R"({"port":"8080","token":"t"})", R"({"port":80.5,"token":"t"})",
+        R"({"port":1,"token":null})", R"({"port":1,"token":"t","pid":-1})",
+        R"({"port":1,"token":"t","pid":4294967296})", R"({"port":1,"token":"t","pid":null})",
+        R"({"port":1})", R"({"token":"t"})", R"({"port":1,"token":"t","port":2})",
+        R"({"port":1,"token":"t","token":"u"})", R"({"port":1,"token":"t","pid":1,"pid":1})"})
+    EXPECT_FALSE(parse_endpoint(text).ok()) << text;
+  for (const std::string text :
+       {"\xEF\xBB\xBF{\"port\":1,\"token\":\"t\"}", "{\"port\":1,\"token\":\"t\"} x",
+        "{\"port\":1,\"token\":\"t\"}{}", "\f{\"port\":1,\"token\":\"t\"}",
+        R"({"port":1,"token":"t")", R"([8080])", R"([8080,"t",1,2])", R"(["t",8080])", "8080",
+        "\"t\"", "null", ""})
+    EXPECT_FALSE(parse_endpoint(text).ok()) << text;
+}
+
+TEST(InterpretAnswer, OnlyOkIsDelivered) {
+  // Ideographic and no-break spaces are white space too; a byte-order mark is not.
+  for (const char* line : {"ok\r\n", "ok\n", "ok", "  ok  \n", "\t\xe3\x80\x80ok\xc2\xa0\r\n"})
+    EXPECT_EQ(interpret_answer(line), AppAnswer::delivered()) << line;
+  for (const char* line : {"too-large", "too-large: 3 GB\n"})
+    EXPECT_EQ(interpret_answer(line), AppAnswer::too_large(std::string(trim_unicode(line)))) << line;
+  const std::pair<const char*, const char*> failures[] = {
+      {"OK\n", "OK"},
+      {"o\xffk\n", "stream did not contain valid UTF-8"},
+      {"Ok", "Ok"},
+      {"ok\xc3\n", "stream did not contain valid UTF-8"},
+      {"okay\n", "okay"},
+      {"ok ok\n", "ok ok"},
+      {"", "no answer"},
+      {"\r\n", "no answer"},
+      {" \t \n", "no answer"},
+      {"  busy  \r\n", "  busy"},
+      {"Too-large\n", "Too-large"},
+      {" too-large\n", " too-large"},
+      {"too-larg\n", "too-larg"},
+      {"\xef\xbb\xbfok\n", "\xef\xbb\xbfok"},
+  };
+  for (const auto& [line, text] : failures)
+    EXPECT_EQ(interpret_answer(line), AppAnswer::failed(text)) << line;
 }
 
 }  // namespace

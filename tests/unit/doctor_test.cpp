@@ -9,7 +9,7 @@
 #include "nmhost/manifest.hpp"
 #include "platform/fs.hpp"
 #include "platform/net.hpp"
-#include "temp_folder.hpp"
+#include "fixtures.hpp"
 
 namespace nm::doctor {
 namespace {

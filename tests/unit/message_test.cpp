@@ -1,9 +1,13 @@
-#include "nmhost/message.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <string>
+
+#include "json/writer.hpp"
+#include "nmhost/framing.hpp"
+#include "nmhost/message.hpp"
+#include "nmhost/reply.hpp"
 
 namespace nm::host {
 namespace {
@@ -160,6 +164,87 @@ TEST(ParseMessage, NumbersAreTheNearestDouble) {
   huge += "e-4690";
   EXPECT_EQ(error_of(R"({"extra":)" + huge + "}"),
             "number out of range at line 1 column " + std::to_string(9 + huge.size()));
+}
+
+// The pretty layout is the manifests', checked whole with them.
+TEST(JsonWriter, DoublesInTheirShortestForm) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::pair<double, const char*> cases[] = {
+      {1234.0, "1234.0"},     {1.0 / 3.0, "0.3333333333333333"},
+      {0.0, "0.0"},           {std::nextafter(0.00001, 0.0), "9.999999999999999e-6"},
+      {-0.0, "-0.0"},         {9999999999999998.0, "9999999999999998.0"},
+      {-1.25, "-1.25"},       {1.7976931348623157e308, "1.7976931348623157e308"},
+      {0.1, "0.1"},           {0.00001, "0.00001"},
+      {1.5e-7, "1.5e-7"},     {5e-324, "5e-324"},
+      {1e16, "1e16"},         {-2.5e20, "-2.5e20"},
+      {inf, "null"},          {-inf, "null"},
+      {std::nan(""), "null"},
+  };
+  for (const auto& [d, want] : cases) {
+    std::string out;
+    json::append_double(out, d);
+    EXPECT_EQ(out, want) << d;
+  }
+  EXPECT_EQ(json::format_plain(18446744073709551616.0), "18446744073709552000");
+  EXPECT_EQ(json::format_plain(1e-7), "0.0000001");
+}
+
+TEST(JsonWriter, StringsEscapeOnlyWhatTheyMust) {
+  std::string out;
+  json::append_string(out, std::string("q\"b\\s/\b\t\n\f\r\0\x01\x1f\x7f é\xF0\x9F\x98\x80", 22));
+  EXPECT_EQ(out, "\"q\\\"b\\\\s/\\b\\t\\n\\f\\r\\u0000\\u0001\\u001f\x7f é\xF0\x9F\x98\x80\"");
+}
+
+// A rules summary with every field, and declines with their words, are
+// shown end to end; these are the edges.
+TEST(Reply, SerialisesOnlyPresentFieldsInOrder) {
+  Reply hidden;  // a video button question answered with false
+  Reply empty_list;
+  empty_list.ok = true;
+  empty_list.excludedAddresses = std::vector<std::string>{};
+  empty_list.minKb = 0;
+  const std::pair<Reply, std::string> cases[] = {
+      {success_reply(), R"({"ok":true})"},
+      {hidden, R"({"ok":false})"},
+      {refused_reply(Why::not_running, "a \"quoted\" name\n\x01"),
+       R"({"ok":false,"error":"a \"quoted\" name\n\u0001","why":"not-running"})"},
+      {empty_list, R"({"ok":true,"excludedAddresses":[],"minKb":0})"},
+  };
+  for (const auto& [reply, want] : cases) EXPECT_EQ(serialize_reply(reply), want);
+}
+
+// No reply exceeds what a browser takes from its host: an error text that
+// would is cut at a character boundary and marked; the rest stays.
+TEST(Reply, OversizedErrorIsCutToFit) {
+  const std::string head = R"({"ok":false,"error":")", tail = R"(","why":"refused"})";
+  const size_t room = kMaxMessageBytes - head.size() - tail.size();  // for the escaped error
+  const size_t left = room - 3;                                      // beside the mark "…"
+  const auto times = [](std::string_view s, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += s;
+    return out;
+  };
+  // Every kind of character is counted at its escaped length, so that the
+  // cut falls in the run of x behind them; runs of one kind are not split.
+  const std::string kinds = "\"\\\b\t\n\f\r \x01\x1F\x7F\u00E9\u20AC\U0001F600";
+  std::string escaped;
+  json::append_string(escaped, kinds);
+  escaped = escaped.substr(1, escaped.size() - 2);
+  const struct {
+    std::string error;
+    std::string want;  // the error as written in the reply
+  } cases[] = {
+      {std::string(room, 'x'), std::string(room, 'x')},
+      {kinds + std::string(room, 'x'),
+       escaped + std::string(left - escaped.size(), 'x') + "\u2026"},
+      {std::string(room, '\x01'), times("\\u0001", left / 6) + "\u2026"},
+      {times("\u20AC", room), times("\u20AC", left / 3) + "\u2026"},
+  };
+  for (const auto& c : cases) {
+    const std::string got = serialize_reply(refused_reply(Why::refused, c.error));
+    EXPECT_LE(got.size(), size_t{kMaxMessageBytes}) << c.want.substr(0, 20);
+    EXPECT_TRUE(got == head + c.want + tail) << got.substr(0, 60) << got.substr(got.size() - 40);
+  }
 }
 
 }  // namespace

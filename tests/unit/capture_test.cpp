@@ -1,0 +1,252 @@
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "fixtures.hpp"
+#include "ipc/capture/decision.hpp"
+#include "ipc/capture/patterns.hpp"
+#include "ipc/capture/settings.hpp"
+#include "platform/fs.hpp"
+
+namespace nm::capture {
+namespace {
+
+TEST(SplitWords, CutsAtUnicodeWhiteSpace) {
+  // A zero width space and an invalid byte do not separate.
+  EXPECT_EQ(split_words(" ZIP\t 7Z\u00a0B\u3000C\u2028D\u0085E\u200bF G\xff\n"),
+            (std::vector<std::string>{"ZIP", "7Z", "B", "C", "D", "E\u200bF", "G\xff"}));
+}
+
+TEST(HostOf, TakesTheAuthorityApart) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"https://Example.COM:8443/a/b?c#d", "example.com"},
+      {"http://[::1]:8080/x", "::1"},
+      {"https://user:p@ss@Host.test:21/", "host.test"},
+      {"https://[fe80::1", "fe80::1"},
+      {"https://a.test/go?to=https://b.test/", "a.test"},
+      {"example.com/x", "example.com"},
+      {"HTTPS://\u00c9X.com", "\u00c9x.com"},
+      {"https://h?x=a/b", "h"},
+      {"", ""},
+  };
+  for (const auto& [url, host] : cases) EXPECT_EQ(host_of(url), host) << url;
+}
+
+TEST(SiteMatches, WildcardsCoverTheDomainAndItsSubdomains) {
+  const std::tuple<const char*, const char*, bool> cases[] = {
+      {"example.com", "*.example.com", true},
+      {"a.b.example.com", "*.EXAMPLE.com", true},
+      {"badexample.com", "*.example.com", false},
+      {"www.example.com", "example.com", false},
+      {"example.com", "  HTTPS://Example.com/path ", true},
+      {"", "*.", true},
+      {"example.com", "example.com:443", false},
+      {"example.com", "ex*.com", false},
+      {"\u00e9x.com", "\u00c9x.com", false},
+  };
+  for (const auto& [host, pattern, want] : cases)
+    EXPECT_EQ(site_matches(host, pattern), want) << host << " ~ " << pattern;
+}
+
+TEST(AddressMatches, StarsStandForAnyRun) {
+  const std::tuple<const char*, const char*, bool> cases[] = {
+      {"https://cdn.example.com/files/a.zip", "*.example.com/files/*", true},
+      {"http://Example.com/setup.EXE", "example.com/*.exe", true},
+      {"https://www.example.com/setup.exe", "example.com/*.exe", false},
+      {"http://example.com/a", "https://example.com/*", false},
+      {"", "*", true},
+      {"https://a.b/x?y", "a.b/x", false},
+      {"https://a.b/1/2?q=3", "a.b*q=3", true},
+      {"https://a.b/x", "a.b/**x*", true},
+      // Pieces may not overlap.
+      {"https://aba", "ab*ba", false},
+      {"https://a.b/x-y.zip", "*-*-*.zip", false},
+      {"https://a.b/c/d/c/e", "a.b/*c/*/e", true},
+  };
+  for (const auto& [url, pattern, want] : cases)
+    EXPECT_EQ(address_matches(url, pattern), want) << url << " ~ " << pattern;
+}
+
+TEST(TypeMatches, TrailingStarMatchesByPrefix) {
+  const std::tuple<const char*, const char*, bool> cases[] = {
+      {"zip", "ZIP", true},        {"zipx", "ZIP", false}, {"R0", "R0*", true},
+      {"r0any", "R0*", true},      {"R1", "R0*", false},   {"gz", "G*Z", false},
+      {"G*Z", "g*z", true},        {"", "*", true},        {"", "ZIP", false},
+      {"\u00e9", "\u00c9", false},
+  };
+  for (const auto& [extension, word, want] : cases)
+    EXPECT_EQ(type_matches(extension, word), want) << extension << " ~ " << word;
+}
+
+TEST(FileNameOf, PrefersTheFilenameThenTheUrlPath) {
+  const std::tuple<std::optional<std::string>, const char*, const char*> cases[] = {
+      {"a/b.zip", "https://h/x", "b.zip"},
+      {"dir\\", "https://h/p/u.zip", "u.zip"},
+      {std::nullopt, "https://h/p/file.iso?x=1#y", "file.iso"},
+      {std::nullopt, "https://h/p/file.iso#y/z", "file.iso"},
+      {std::nullopt, "https://h/dir/", ""},
+      {std::nullopt, "https://example.com?a=/b", "example.com"},
+  };
+  for (const auto& [filename, url, want] : cases)
+    EXPECT_EQ(file_name_of(filename, url), want) << url;
+}
+
+// The end-to-end links show http, ftp, data: and javascript: addresses.
+TEST(IsTransferScheme, AcceptsHttpAndFtpFamiliesOnly) {
+  for (const char* url : {"FtpS://x", "ftpes://x"}) EXPECT_TRUE(is_transfer_scheme(url)) << url;
+  for (const char* url : {"blob:https://x", "sftp://x", "https:x", ""})
+    EXPECT_FALSE(is_transfer_scheme(url)) << url;
+}
+
+using R = DeclineReason;
+using Maybe = std::optional<DeclineReason>;
+
+constexpr const char* kChrome =
+    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/124.0.0.0 Safari/537.36";
+constexpr const char* kEdge = "Mozilla/5.0 Chrome/124.0.0.0 Safari/537.36 Edg/124.0.2478.51";
+
+// The wire words and the gate's two reasons are shown end to end; these are
+// the edges of the browser list.
+TEST(BrowserGate, AnyUntickedEntryOfTheNameRefuses) {
+  CaptureRules rules;
+  EXPECT_EQ(browser_gate(rules, ""), std::nullopt);
+  rules.browsers = {{"Google Chrome", true}, {"Google Chrome", false}, {"opera", false}};
+  EXPECT_EQ(browser_gate(rules, "Google Chrome"), R::Browser);
+  EXPECT_EQ(browser_gate(rules, "Opera"), std::nullopt);  // names match case-sensitively
+  EXPECT_EQ(reason_from_word("FILE-TYPE"), std::nullopt);
+}
+
+TEST(DecideDownload, AppliesTheTestsInOrder) {
+  // Rules are the defaults but for the fields given; the browser is Chrome
+  // unless the agent says otherwise.
+  const struct Case {
+    const char* url;
+    Maybe want;
+    std::optional<uint64_t> size{};
+    uint64_t min_kb = 0;
+    const char* sites = nullptr;
+    const char* address = nullptr;
+    const char* final_url = nullptr;
+    const char* filename = nullptr;
+    const char* unticked = nullptr;
+    const char* agent = kChrome;
+    bool off = false, explicit_ = false;
+  } cases[] = {
+      {"https://h/file.zip", std::nullopt},
+      {"https://h/page.html", R::IntegrationOff, 1, 9, "h", {}, {}, {}, {}, kChrome, true},
+      {"https://h/page.html", std::nullopt, {}, 0, {}, {}, {}, {}, {}, kChrome, true, true},
+      {"https://h/a.zip", std::nullopt, {}, 0, {}, {}, {}, {}, "Google Chrome", kEdge},
+      {"https://h/archive", R::FileType},
+      {"https://h/archive.r07", std::nullopt},
+      {"https://h/dl", R::FileType},
+      {"https://h/dl", std::nullopt, {}, 0, {}, {}, {}, "setup.exe"},
+      {"https://h/page.html", R::FileType, {}, 0, "h"},
+      {"https://www.h.test/a.zip", R::Site, {}, 0, "x *.h.test"},
+      {"https://h/a.zip", R::Site, {}, 0, "h", "*"},
+      {"https://h/a.zip", R::Address, 1, 1, {}, "*.zip"},
+      {"https://h/a.zip", std::nullopt, 1024, 1},
+      {"https://h/a.zip", std::nullopt, 0, 1},
+      {"https://h/a.zip", std::nullopt, {}, 1},
+      // The threshold saturates instead of wrapping.
+      {"https://h/a.zip", R::Small, UINT64_MAX - 1, 1ull << 54},
+      {"https://h/a.zip", std::nullopt, UINT64_MAX, UINT64_MAX},
+      // The final address adds Site or Address, after the size test.
+      {"https://h/a.zip", R::Address, {}, 0, {}, "m.test/*", "https://m.test/a.zip"},
+      {"https://h/a.zip", std::nullopt, {}, 0, {}, {}, "https://m.test/token"},
+  };
+  const std::vector<std::string> no_brands;
+  for (const Case& c : cases) {
+    CaptureRules rules;
+    rules.advanced_integration = !c.off;
+    rules.capture_min_kb = c.min_kb;
+    if (c.sites) rules.excluded_sites = c.sites;
+    if (c.address) rules.excluded_addresses = {"unrelated", c.address};
+    if (c.unticked) rules.browsers = {{c.unticked, false}};
+    Download d{.url = c.url,
+               .size = c.size,
+               .user_agent = c.agent,
+               .brands = no_brands,
+               .explicit_ = c.explicit_};
+    if (c.filename) d.filename = c.filename;
+    if (c.final_url) d.final_url = c.final_url;
+    EXPECT_EQ(decide_download(d, rules), c.want) << c.url << " " << c.size.value_or(0);
+  }
+}
+
+// The panel's own site list is shown end to end.
+TEST(VideoButtonShown, NeedsTheGateThePanelAndAnUnlistedSite) {
+  CaptureRules rules;
+  rules.excluded_sites = "www.example.com";
+  EXPECT_TRUE(video_button_shown(rules, "https://www.example.com/v", "Opera"));
+  EXPECT_TRUE(video_button_shown(rules, "https://example.org/v", "Opera"));
+  rules.browsers = {{"Opera", false}};
+  EXPECT_FALSE(video_button_shown(rules, "https://example.org/v", "Opera"));
+  EXPECT_TRUE(video_button_shown(rules, "https://example.org/v", "Google Chrome"));
+  rules.video_panel = false;
+  EXPECT_FALSE(video_button_shown(rules, "https://example.org/v", "Google Chrome"));
+}
+
+TEST(ReadCaptureRules, RejectsTheWholeFileForOneFault) {
+  const std::pair<const char*, const char*> cases[] = {
+      {R"({"settings":null})", "expected struct CaptureRules"},
+      {R"({"settings":{"browsers":[["Google Chrome"]]}})",
+       "invalid length 1, expected a tuple of size 2 at line 1 column 42"},
+      {R"({"settings":{"browsers":[["Google Chrome",1]]}})",
+       "invalid type: integer `1`, expected a boolean at line 1 column 43"},
+      {R"({"settings":{"browsers":[["Google Chrome",false,true]]}})", "trailing"},
+      {R"({"settings":{"browsers":{"Google Chrome":false}}})", "invalid type: map"},
+      {R"({"settings":{"excluded_addresses":["a",1]}})", "invalid type: integer `1`"},
+      // Objects only: the array form belongs to messages and ipc.json.
+      {R"({"settings":[false]})",
+       "invalid type: sequence, expected struct CaptureRules at line 1 column 12"},
+      {R"([{"advanced_integration":false}])",
+       "invalid type: sequence, expected struct Stored at line 1 column 0"},
+  };
+  for (const auto& [json, error] : cases) {
+    const auto got = read_capture_rules(json);
+    ASSERT_FALSE(got.ok()) << json;
+    EXPECT_NE(got.error().find(error), std::string::npos) << json << ": " << got.error();
+  }
+}
+
+TEST(ReadCaptureRules, UpgradesAnOldDefaultTypeList) {
+  const auto types_after_reading = [](std::string_view types) {
+    return read_capture_rules(R"({"settings":{"auto_types":")" + std::string(types) + "\"}}")
+        .value()
+        .auto_types;
+  };
+  for (std::string_view legacy : LEGACY_AUTO_TYPES)
+    EXPECT_EQ(types_after_reading(legacy), kDefaultAutoTypes) << legacy;
+  // Lower-cased, reversed, each word twice, runs of white space.
+  std::string shuffled;
+  const auto words = split_words(LEGACY_AUTO_TYPES[0]);
+  for (auto it = words.rbegin(); it != words.rend(); ++it) shuffled += *it + "  \\t " + *it + " ";
+  for (char& c : shuffled) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_EQ(types_after_reading(shuffled), kDefaultAutoTypes);
+
+  const std::string added = std::string(LEGACY_AUTO_TYPES[0]) + " DOCX";
+  EXPECT_EQ(types_after_reading(added), added);
+  const std::string removed(LEGACY_AUTO_TYPES[0].substr(0, LEGACY_AUTO_TYPES[0].rfind(' ')));
+  EXPECT_EQ(types_after_reading(removed), removed);
+}
+
+// A broken file falls back to the defaults end to end; an upgraded one is
+// not written back.
+TEST(LoadCaptureRules, ReadsWithoutWritingBack) {
+  // Every field read from a file is shown end to end in the rules summary.
+  EXPECT_EQ(read_capture_rules(" \r\n{}\n").value(), CaptureRules::defaults());
+  EXPECT_EQ(read_capture_rules(R"({"settings":{}})").value(), CaptureRules::defaults());
+  EXPECT_EQ(load_capture_rules(std::nullopt), CaptureRules::defaults());
+  TempFolder tmp;
+  const std::string legacy = R"({"settings":{"capture_min_kb":3,"auto_types":")" +
+                             std::string(LEGACY_AUTO_TYPES[2]) + "\"}}";
+  ASSERT_TRUE(os::write_file(tmp / "downloads.json", legacy));
+  const CaptureRules got = load_capture_rules(tmp.path());
+  EXPECT_EQ(got.capture_min_kb, 3u);
+  EXPECT_EQ(got.auto_types, kDefaultAutoTypes);
+  EXPECT_EQ(os::read_file(tmp / "downloads.json").value(), legacy);
+}
+
+}  // namespace
+}  // namespace nm::capture
