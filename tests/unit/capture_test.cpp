@@ -32,50 +32,44 @@ TEST(HostOf, TakesTheAuthorityApart) {
   for (const auto& [url, host] : cases) EXPECT_EQ(host_of(url), host) << url;
 }
 
-TEST(SiteMatches, WildcardsCoverTheDomainAndItsSubdomains) {
-  const std::tuple<const char*, const char*, bool> cases[] = {
-      {"example.com", "*.example.com", true},
-      {"a.b.example.com", "*.EXAMPLE.com", true},
-      {"badexample.com", "*.example.com", false},
-      {"www.example.com", "example.com", false},
-      {"example.com", "  HTTPS://Example.com/path ", true},
-      {"", "*.", true},
-      {"example.com", "example.com:443", false},
-      {"example.com", "ex*.com", false},
-      {"\u00e9x.com", "\u00c9x.com", false},
+// Sites: a wildcard covers the domain and its subdomains; addresses: stars stand
+// for any run, pieces may not overlap; types: a trailing star matches by prefix.
+TEST(Patterns, SitesAddressesAndTypes) {
+  using Match = bool (*)(std::string_view, std::string_view);
+  const std::tuple<Match, const char*, const char*, bool> cases[] = {
+      {site_matches, "example.com", "*.example.com", true},
+      {site_matches, "a.b.example.com", "*.EXAMPLE.com", true},
+      {site_matches, "badexample.com", "*.example.com", false},
+      {site_matches, "www.example.com", "example.com", false},
+      {site_matches, "example.com", "  HTTPS://Example.com/path ", true},
+      {site_matches, "", "*.", true},
+      {site_matches, "example.com", "example.com:443", false},
+      {site_matches, "example.com", "ex*.com", false},
+      {site_matches, "\u00e9x.com", "\u00c9x.com", false},
+      {address_matches, "https://cdn.example.com/files/a.zip", "*.example.com/files/*", true},
+      {address_matches, "http://Example.com/setup.EXE", "example.com/*.exe", true},
+      {address_matches, "https://www.example.com/setup.exe", "example.com/*.exe", false},
+      {address_matches, "http://example.com/a", "https://example.com/*", false},
+      {address_matches, "", "*", true},
+      {address_matches, "https://a.b/x?y", "a.b/x", false},
+      {address_matches, "https://a.b/1/2?q=3", "a.b*q=3", true},
+      {address_matches, "https://a.b/x", "a.b/**x*", true},
+      {address_matches, "https://aba", "ab*ba", false},
+      {address_matches, "https://a.b/x-y.zip", "*-*-*.zip", false},
+      {address_matches, "https://a.b/c/d/c/e", "a.b/*c/*/e", true},
+      {type_matches, "zip", "ZIP", true},
+      {type_matches, "zipx", "ZIP", false},
+      {type_matches, "R0", "R0*", true},
+      {type_matches, "r0any", "R0*", true},
+      {type_matches, "R1", "R0*", false},
+      {type_matches, "gz", "G*Z", false},
+      {type_matches, "G*Z", "g*z", true},
+      {type_matches, "", "*", true},
+      {type_matches, "", "ZIP", false},
+      {type_matches, "\u00e9", "\u00c9", false},
   };
-  for (const auto& [host, pattern, want] : cases)
-    EXPECT_EQ(site_matches(host, pattern), want) << host << " ~ " << pattern;
-}
-
-TEST(AddressMatches, StarsStandForAnyRun) {
-  const std::tuple<const char*, const char*, bool> cases[] = {
-      {"https://cdn.example.com/files/a.zip", "*.example.com/files/*", true},
-      {"http://Example.com/setup.EXE", "example.com/*.exe", true},
-      {"https://www.example.com/setup.exe", "example.com/*.exe", false},
-      {"http://example.com/a", "https://example.com/*", false},
-      {"", "*", true},
-      {"https://a.b/x?y", "a.b/x", false},
-      {"https://a.b/1/2?q=3", "a.b*q=3", true},
-      {"https://a.b/x", "a.b/**x*", true},
-      // Pieces may not overlap.
-      {"https://aba", "ab*ba", false},
-      {"https://a.b/x-y.zip", "*-*-*.zip", false},
-      {"https://a.b/c/d/c/e", "a.b/*c/*/e", true},
-  };
-  for (const auto& [url, pattern, want] : cases)
-    EXPECT_EQ(address_matches(url, pattern), want) << url << " ~ " << pattern;
-}
-
-TEST(TypeMatches, TrailingStarMatchesByPrefix) {
-  const std::tuple<const char*, const char*, bool> cases[] = {
-      {"zip", "ZIP", true},        {"zipx", "ZIP", false}, {"R0", "R0*", true},
-      {"r0any", "R0*", true},      {"R1", "R0*", false},   {"gz", "G*Z", false},
-      {"G*Z", "g*z", true},        {"", "*", true},        {"", "ZIP", false},
-      {"\u00e9", "\u00c9", false},
-  };
-  for (const auto& [extension, word, want] : cases)
-    EXPECT_EQ(type_matches(extension, word), want) << extension << " ~ " << word;
+  for (const auto& [match, text, pattern, want] : cases)
+    EXPECT_EQ(match(text, pattern), want) << text << " ~ " << pattern;
 }
 
 TEST(FileNameOf, PrefersTheFilenameThenTheUrlPath) {
@@ -107,7 +101,8 @@ constexpr const char* kChrome =
 constexpr const char* kEdge = "Mozilla/5.0 Chrome/124.0.0.0 Safari/537.36 Edg/124.0.2478.51";
 
 // The wire words and the gate's two reasons are shown end to end; these are
-// the edges of the browser list.
+// the edges of the browser list, and the video button, whose own site list is
+// shown end to end too.
 TEST(BrowserGate, AnyUntickedEntryOfTheNameRefuses) {
   CaptureRules rules;
   EXPECT_EQ(browser_gate(rules, ""), std::nullopt);
@@ -115,6 +110,16 @@ TEST(BrowserGate, AnyUntickedEntryOfTheNameRefuses) {
   EXPECT_EQ(browser_gate(rules, "Google Chrome"), R::Browser);
   EXPECT_EQ(browser_gate(rules, "Opera"), std::nullopt);  // names match case-sensitively
   EXPECT_EQ(reason_from_word("FILE-TYPE"), std::nullopt);
+
+  rules = {};
+  rules.excluded_sites = "www.example.com";
+  EXPECT_TRUE(video_button_shown(rules, "https://www.example.com/v", "Opera"));
+  EXPECT_TRUE(video_button_shown(rules, "https://example.org/v", "Opera"));
+  rules.browsers = {{"Opera", false}};
+  EXPECT_FALSE(video_button_shown(rules, "https://example.org/v", "Opera"));
+  EXPECT_TRUE(video_button_shown(rules, "https://example.org/v", "Google Chrome"));
+  rules.video_panel = false;
+  EXPECT_FALSE(video_button_shown(rules, "https://example.org/v", "Google Chrome"));
 }
 
 TEST(DecideDownload, AppliesTheTestsInOrder) {
@@ -172,19 +177,6 @@ TEST(DecideDownload, AppliesTheTestsInOrder) {
     if (c.final_url) d.final_url = c.final_url;
     EXPECT_EQ(decide_download(d, rules), c.want) << c.url << " " << c.size.value_or(0);
   }
-}
-
-// The panel's own site list is shown end to end.
-TEST(VideoButtonShown, NeedsTheGateThePanelAndAnUnlistedSite) {
-  CaptureRules rules;
-  rules.excluded_sites = "www.example.com";
-  EXPECT_TRUE(video_button_shown(rules, "https://www.example.com/v", "Opera"));
-  EXPECT_TRUE(video_button_shown(rules, "https://example.org/v", "Opera"));
-  rules.browsers = {{"Opera", false}};
-  EXPECT_FALSE(video_button_shown(rules, "https://example.org/v", "Opera"));
-  EXPECT_TRUE(video_button_shown(rules, "https://example.org/v", "Google Chrome"));
-  rules.video_panel = false;
-  EXPECT_FALSE(video_button_shown(rules, "https://example.org/v", "Google Chrome"));
 }
 
 TEST(ReadCaptureRules, RejectsTheWholeFileForOneFault) {

@@ -72,7 +72,7 @@ TEST(ExtensionSeen, ParsesLines) {
   EXPECT_EQ(format_extension_seen({{"a", "1"}, {"", ""}}), "a\t1\n\t\n");
 }
 
-TEST(ExtensionSeen, RecordsChangesOnly) {
+TEST(ExtensionSeen, RecordsChangesOnlyTakingTurns) {
   TempFolder tmp;
   const fs::path dir = tmp / "data", file = dir / "extension-seen";
   record_extension_seen(dir, "Opera", "");  // creates the folder too
@@ -91,22 +91,19 @@ TEST(ExtensionSeen, RecordsChangesOnly) {
   std::sort(files.begin(), files.end());
   EXPECT_EQ(files, (std::vector<std::string>{"extension-seen", "extension-seen.lock"}));
   EXPECT_EQ(unstamped(dir / "extension-seen.lock"), "");
-}
 
-// One host at a time updates the list; one that cannot have the lock waits a
-// bounded time and then updates it anyway.
-TEST(ExtensionSeen, UpdatesTakeTurnsWithABoundedWait) {
-  TempFolder dir;
-  const auto lock_file = dir.path() / kExtensionSeenLockFile;
+  // One host at a time updates the list; one that cannot have the lock waits a
+  // bounded time and then updates it anyway.
+  const auto lock_file = dir / kExtensionSeenLockFile;
   auto first = std::make_optional<os::FileLock>(lock_file);
   os::FileLock second(lock_file);
   ASSERT_TRUE(first->try_lock());
   EXPECT_FALSE(second.try_lock());
 
   const auto start = std::chrono::steady_clock::now();
-  record_extension_seen(dir.path(), "Opera", "1");
+  record_extension_seen(dir, "Opera", "1");
   const auto waited = std::chrono::steady_clock::now() - start;
-  EXPECT_EQ(unstamped(dir / "extension-seen"), "Opera\t1\n");
+  EXPECT_EQ(unstamped(file), "\t1\nOpera\t1\n");
   EXPECT_GE(waited, std::chrono::milliseconds(900));
   EXPECT_LT(waited, std::chrono::seconds(5));
 

@@ -41,11 +41,12 @@ class TempFolder {
 class ScopedEnv {
  public:
   ScopedEnv(const char* name, const std::optional<std::string>& value)
-      : name_(name), old_(nm::os::get_env(name)), ok_(set(name, value)) {}
+      : name_(name), old_(nm::os::get_env(name)) {
+    set(name, value);
+  }
   ~ScopedEnv() { set(name_, old_); }
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
-  bool ok() const { return ok_; }
 
  private:
   static bool set(const char* name, const std::optional<std::string>& value) {
@@ -59,7 +60,6 @@ class ScopedEnv {
   }
   const char* name_;
   std::optional<std::string> old_;
-  bool ok_;
 };
 
 }  // namespace
