@@ -3,13 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <tuple>
 
 #include <boost/json.hpp>
 
+#include "fixtures.hpp"
 #include "nmhost/manifest.hpp"
 #include "platform/fs.hpp"
 #include "platform/net.hpp"
-#include "fixtures.hpp"
 
 namespace nm::doctor {
 namespace {
@@ -23,9 +24,7 @@ void put(const fs::path& p, std::string_view bytes) {
   ASSERT_TRUE(os::write_file(p, bytes).ok()) << p;
 }
 
-std::string utf8(const fs::path& p) {
-  return os::path_display(p);
-}
+const auto utf8 = os::path_display;
 
 // "verdict name, ..." of the checks: a whole outcome at a glance.
 std::string outline(const Report& r) {
@@ -42,12 +41,8 @@ TEST(DoctorDataDir, SourceAndStateWithoutMovingAnything) {
   const fs::path product = roaming / "qartorvaneldownloadmanager";
   put(t / "file", "x");
   fs::create_directories(roaming);
-  const struct {
-    const fs::path* folder;  // made before the check
-    std::optional<std::string> variable;
-    bool roaming;
-    std::string outline;
-  } cases[] = {
+  // The folder made before the check, the variable, whether there is a roaming folder.
+  const std::tuple<const fs::path*, std::optional<std::string>, bool, std::string> cases[] = {
       {nullptr, utf8(t / "missing"), true, "warning data directory"},
       {&data, utf8(t / "missing"), true, "warning data directory"},  // the variable wins
       {nullptr, utf8(t / "file"), true, "problem data directory"},
@@ -58,13 +53,13 @@ TEST(DoctorDataDir, SourceAndStateWithoutMovingAnything) {
       {&product, {}, true, "ok data directory, warning legacy folder"},  // left over beside it
       {nullptr, {}, false, "problem data directory"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [folder, variable, has_roaming, want] : cases) {
     fs::remove_all(data);
-    if (c.folder) fs::create_directories(*c.folder);
+    if (folder) fs::create_directories(*folder);
     Report r;
     check_data_dir(
-        locate_data_dir(c.variable, exe, c.roaming ? std::optional(roaming) : std::nullopt), r);
-    EXPECT_EQ(outline(r), c.outline) << c.variable.value_or("-") << " " << c.roaming;
+        locate_data_dir(variable, exe, has_roaming ? std::optional(roaming) : std::nullopt), r);
+    EXPECT_EQ(outline(r), want) << variable.value_or("-") << " " << has_roaming;
   }
   // A pending move is reported, not made; the files are read where they are.
   fs::remove_all(product);
@@ -117,10 +112,8 @@ TEST(DoctorSettings, VerdictsAndOptionsInEffect) {
   const std::string ok = "ok downloads.json, ok capture options";
   const std::string bad = "problem downloads.json, ok capture options";
   const std::string odd = "ok downloads.json, warning capture options";
-  const struct {
-    std::optional<std::string> content;  // none: no file; "/": a folder in its place
-    std::string outline, in_explanation;
-  } cases[] = {
+  // The file (none: no file; "/": a folder in its place), outline, part of the explanation.
+  const std::tuple<std::optional<std::string>, std::string, std::string> cases[] = {
       {{}, ok, "every capture option is at its default"},
       {R"({"settings":{"capture_min_kb":2048}})", ok, "valid"},
       {R"({"settings":[false]})", bad,
@@ -130,20 +123,20 @@ TEST(DoctorSettings, VerdictsAndOptionsInEffect) {
       {R"({"settings":{"advanced_integration":false}})", odd, "valid"},
       {R"({"settings":{"auto_types":" "}})", odd, "valid"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [content, want, in_explanation] : cases) {
     fs::remove_all(t / "downloads.json");
-    if (c.content == "/")
+    if (content == "/")
       fs::create_directory(t / "downloads.json");
-    else if (c.content)
-      put(t / "downloads.json", *c.content);
+    else if (content)
+      put(t / "downloads.json", *content);
     Report r;
     check_settings(t.path(), r);
-    EXPECT_EQ(outline(r), c.outline) << c.content.value_or("-");
-    EXPECT_NE(r.checks[0].explanation.find(c.in_explanation), std::string::npos)
+    EXPECT_EQ(outline(r), want) << content.value_or("-");
+    EXPECT_NE(r.checks[0].explanation.find(in_explanation), std::string::npos)
         << r.checks[0].explanation;
     EXPECT_EQ(r.checks[1].details, describe_options(r.options));
     EXPECT_EQ(r.options.capture_min_kb,
-              c.content && c.content->find("2048") != std::string::npos ? 2048u : 0u);
+              content && content->find("2048") != std::string::npos ? 2048u : 0u);
   }
   capture::CaptureRules o;
   o.browsers = {{"Google Chrome", false}};
@@ -169,12 +162,8 @@ TEST(DoctorEndpoint, FileListenerAndProcess) {
                       [&](uint32_t pid) { return pid == 9 ? runs : std::nullopt; }};
   const std::string valid = R"({"port":4711,"token":"t","pid":9})";
   const std::string ipc = "ok ipc.json, ", port = " application port, ";
-  const struct {
-    std::optional<std::string> content;
-    bool listening;
-    std::optional<bool> runs;
-    std::string outline;
-  } cases[] = {
+  // ipc.json, whether the port listens, whether the process runs (none: unknown).
+  const std::tuple<std::optional<std::string>, bool, std::optional<bool>, std::string> cases[] = {
       {{}, false, false, "warning ipc.json"},
       {R"({"port":70000,"token":"t"})", true, true, "problem ipc.json"},
       {"\xEF\xBB\xBF" + valid, true, true, "problem ipc.json"},
@@ -186,14 +175,14 @@ TEST(DoctorEndpoint, FileListenerAndProcess) {
       {R"({"port":4711,"token":"t"})", false, true,
        ipc + "warning" + port + "ok application process"},
   };
-  for (const auto& c : cases) {
-    put(t / "ipc.json", c.content.value_or(""));
-    if (!c.content) fs::remove(t / "ipc.json");
-    listening = c.listening;
-    runs = c.runs;
+  for (const auto& [content, listens, process_runs, want] : cases) {
+    put(t / "ipc.json", content.value_or(""));
+    if (!content) fs::remove(t / "ipc.json");
+    listening = listens;
+    runs = process_runs;
     Report r;
     check_endpoint(t.path(), fake, r);
-    EXPECT_EQ(outline(r), c.outline) << c.content.value_or("-");
+    EXPECT_EQ(outline(r), want) << content.value_or("-");
   }
   auto listener = os::TcpListener::bind_loopback();
   ASSERT_TRUE(listener.ok()) << listener.error();
@@ -247,11 +236,8 @@ TEST_F(DoctorRegistration, ManifestFaultsAreNamed) {
   const auto firefox = host::ManifestKind::firefox;
   const std::string ff = manifest(firefox, host_);
   const fs::path other = t_ / "other" / "nmhost", gone = t_ / "gone";
-  const struct {
-    bool chromium;
-    std::string text;
-    Lines markers;  // one per fault, in order
-  } cases[] = {
+  // Whether the manifest is Chromium's, its text, a marker of each fault in order.
+  const std::tuple<bool, std::string, Lines> cases[] = {
       {false, ff, {}},
       // A relative path is read from the manifest's folder.
       {true, manifest(host::ManifestKind::chromium, "nmhost"), {}},
@@ -270,22 +256,20 @@ TEST_F(DoctorRegistration, ManifestFaultsAreNamed) {
       {true, "[1]", {"is not valid: it is not a JSON object"}},
       {true, "x", {"is not valid: expected value at line 1 column 1"}},
   };
-  for (const auto& c : cases) {
-    put(t_ / "m.json", c.text);
-    const auto got = manifest_faults(c.chromium, t_ / "m.json", host_);
-    ASSERT_EQ(got.size(), c.markers.size()) << testing::PrintToString(got);
+  for (const auto& [chromium, text, markers] : cases) {
+    put(t_ / "m.json", text);
+    const auto got = manifest_faults(chromium, t_ / "m.json", host_);
+    ASSERT_EQ(got.size(), markers.size()) << testing::PrintToString(got);
     for (size_t i = 0; i < got.size(); ++i)
-      EXPECT_NE(got[i].find(c.markers[i]), std::string::npos) << got[i];
+      EXPECT_NE(got[i].find(markers[i]), std::string::npos) << got[i];
   }
   EXPECT_EQ(manifest_faults(true, t_ / "no.json", host_),
             Lines{"the manifest " + utf8(t_ / "no.json") + " does not exist"});
 }
 
 TEST_F(DoctorRegistration, WhichEntryBrowsersUse) {
-  const struct {
-    std::array<const char*, 3> chrome;
-    std::string outline;  // of the Chrome key
-  } cases[] = {
+  const std::pair<std::array<const char*, 3>, std::string> cases[] = {
+      // outline of Chrome's key
       {{"-", "-", "-"}, "problem Chrome"},
       {{"c.json", "-", "-"}, "ok Chrome in HKCU"},
       {{"f.json", "-", "-"}, "problem Chrome in HKCU"},
@@ -298,9 +282,9 @@ TEST_F(DoctorRegistration, WhichEntryBrowsersUse) {
       {{"e", "d", "d"}, "problem Chrome in HKCU, problem Chrome in HKLM"},
       {{"-", "x", "x"}, "warning Chrome in HKLM"},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(outline(run(c.chrome)),
-              c.outline + ", problem Chromium, problem Edge, problem Brave, problem Firefox");
+  for (const auto& [chrome, want] : cases)
+    EXPECT_EQ(outline(run(chrome)),
+              want + ", problem Chromium, problem Edge, problem Brave, problem Firefox");
   // Each hive is written afresh its own way.
   const Report r = run({"e", "d", "d"});
   EXPECT_EQ(r.checks[0].explanation.find("--all-users"), std::string::npos);

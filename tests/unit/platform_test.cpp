@@ -1,7 +1,7 @@
 // The platform layer where its own behaviour matters (captured runs, the kinds
-// of errors callers act on, console output), and what the end-to-end tests
-// cannot reach of the link and of starting the application. The stand-in
-// application (tools/standin) is built beside the unit tests of each target.
+// of errors callers act on, console output); what the end-to-end tests cannot
+// reach of the link, of starting the application and of registering. The
+// stand-in application (tools/standin) is built beside the unit tests.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -18,8 +18,11 @@
 
 #include "fixtures.hpp"
 #include "ipc/endpoint.hpp"
+#include "ipc/extension_ids.hpp"
 #include "ipc/send.hpp"
 #include "nmhost/deliver.hpp"
+#include "nmhost/manifest.hpp"
+#include "nmhost/registration.hpp"
 #include "platform/console.hpp"
 #include "platform/error.hpp"
 #include "platform/net.hpp"
@@ -233,6 +236,87 @@ TEST(Deliver, ProgramThatEndsAtOnceIsNotStarted) {
     EXPECT_GE(now_ms() - start, at_least_ms);
     EXPECT_LT(now_ms() - start, below_ms);
   }
+}
+
+TEST(Registration, RegSearchOrder) {
+  const auto p = [](std::string_view s) { return path_from_utf8(s); };
+  using Paths = std::vector<fs::path>;
+  EXPECT_EQ(host::reg_candidates("reg.exe", p("C:/app"), p("C:/Windows/system32"), p("C:/Windows"),
+                                 "C:/bin;\"C:/odd;dir\";;D:/tools", PathListRules::windows),
+            (Paths{p("C:/app/reg.exe"), p("C:/Windows/system32/reg.exe"), p("C:/Windows/reg.exe"),
+                   p("C:/bin/reg.exe"), p("C:/odd;dir/reg.exe"), p("D:/tools/reg.exe")}));
+  // Missing folders are skipped.
+  EXPECT_EQ(host::reg_candidates("reg.exe", {}, {}, p("C:/Windows"), "", PathListRules::windows),
+            Paths{p("C:/Windows/reg.exe")});
+  // A posix PATH: colons, quotes taken literally, empty entries skipped.
+  EXPECT_EQ(host::reg_candidates("reg.exe", p("/opt/q"), {}, {},
+                                 ":/usr/bin::/\"x\":", PathListRules::posix),
+            (Paths{p("/opt/q/reg.exe"), p("/usr/bin/reg.exe"), p("/\"x\"/reg.exe")}));
+}
+
+TEST(ExtensionIds, OnlyWellFormedIdsCount) {
+  for (const char* id : {"pjgmbkdaieonhfclgkbimepajnodlhfc", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"})
+    EXPECT_TRUE(ipc::is_extension_id(id)) << id;
+  // q lies past p; upper case; one short, one long.
+  for (const char* id : {"pjgmbkdaieonhfclgkbimepajnodlhfq", "Pjgmbkdaieonhfclgkbimepajnodlhfc",
+                         "pjgmbkdaieonhfclgkbimepajnodlhf", "pjgmbkdaieonhfclgkbimepajnodlhfcc", "",
+                         "EDGE_ADDONS_ID_PENDING"})
+    EXPECT_FALSE(ipc::is_extension_id(id)) << id;
+}
+
+TEST(Manifest, PathMustBeUtf8) {
+#ifdef _WIN32
+  const fs::path bad(std::wstring(L"C:\\q\\\xD800.exe"));
+  const fs::path good(std::wstring(L"C:\\q\\\x00E9.exe"));
+  const std::string good_json = "C:\\\\q\\\\\xC3\xA9.exe";
+#else
+  const fs::path bad(std::string("/q/\xFF.exe"));
+  const fs::path good(std::string("/q/\xC3\xA9.exe"));
+  const std::string good_json = "/q/\xC3\xA9.exe";
+#endif
+  const auto r = host::manifest_for(host::ManifestKind::firefox, bad);
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error(), "path contains invalid UTF-8 characters");
+  const auto g = host::manifest_for(host::ManifestKind::chromium, good);
+  ASSERT_TRUE(g) << g.error();
+  EXPECT_NE(g->find("\"path\": \"" + good_json + "\""), std::string::npos) << *g;
+}
+
+TEST(Manifest, WriteReplacesTheWholeFile) {
+  const fs::path file = fs::temp_directory_path() / "nm-manifest-test.json";
+  ASSERT_TRUE(host::write_manifest(file, "a much longer first content"));
+  ASSERT_TRUE(host::write_manifest(file, "{}"));
+  EXPECT_EQ(*read_file(file), "{}");
+  remove_file(file);
+}
+
+TEST(FindAppBundle, NearestFolderWithTheAppExtension) {
+  const std::pair<const char*, const char*> found[] = {
+      {"/Applications/Torvanel.app/Contents/MacOS/nmhost", "/Applications/Torvanel.app"},
+      {"/a/Outer.app/Inner.app/Contents/MacOS/nmhost", "/a/Outer.app/Inner.app"},
+      {"/a/tool.app", "/a/tool.app"},
+      {"rel/y.app/nmhost", "rel/y.app"},
+      {"/a/b.c.app/nmhost", "/a/b.c.app"},
+  };
+  for (const auto& [exe, want] : found)
+    EXPECT_EQ(host::find_app_bundle(exe), fs::path(want)) << exe;
+  for (const char* exe :
+       {"/a/.app/nmhost", "/a/x.App/nmhost", "/a/x.apps/nmhost", "/a/x.app.bak/nmhost",
+        "/a/app/nmhost", "/a/../nmhost", "/usr/local/bin/nmhost", "nmhost"})
+    EXPECT_EQ(host::find_app_bundle(exe), std::nullopt) << exe;
+}
+
+TEST(ProgramToStart, AppPathTrimmedOrTheDefault) {
+  const fs::path dir = fs::path("install");
+  EXPECT_EQ(host::program_to_start(dir, std::nullopt), dir / "qartorvaneldownloadmanager.exe");
+  // Blank, or not UTF-8: the default.
+  for (const char* content : {"", " \r\n\t\n", "\xe3\x80\x80\xc2\xa0", "\xff/opt/q/app"})
+    EXPECT_EQ(host::program_to_start(dir, content), dir / "qartorvaneldownloadmanager.exe")
+        << content;
+  EXPECT_EQ(host::program_to_start(dir, "\n\n  /opt/q/my app  \r\n\n"), fs::path("/opt/q/my app"));
+  EXPECT_EQ(host::program_to_start(dir, "\xe3\x80\x80/opt/q\xc2\xa0"), fs::path("/opt/q"));
+  EXPECT_EQ(host::program_to_start(dir, "\xef\xbb\xbf/opt/q\n"),
+            path_from_utf8("\xef\xbb\xbf/opt/q"));
 }
 
 }  // namespace
