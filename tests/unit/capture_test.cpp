@@ -11,13 +11,11 @@
 namespace nm::capture {
 namespace {
 
-TEST(SplitWords, CutsAtUnicodeWhiteSpace) {
+TEST(Patterns, WordsAndHosts) {
   // A zero width space and an invalid byte do not separate.
   EXPECT_EQ(split_words(" ZIP\t 7Z\u00a0B\u3000C\u2028D\u0085E\u200bF G\xff\n"),
             (std::vector<std::string>{"ZIP", "7Z", "B", "C", "D", "E\u200bF", "G\xff"}));
-}
 
-TEST(HostOf, TakesTheAuthorityApart) {
   const std::pair<const char*, const char*> cases[] = {
       {"https://Example.COM:8443/a/b?c#d", "example.com"},
       {"http://[::1]:8080/x", "::1"},
@@ -72,7 +70,7 @@ TEST(Patterns, SitesAddressesAndTypes) {
     EXPECT_EQ(match(text, pattern), want) << text << " ~ " << pattern;
 }
 
-TEST(FileNameOf, PrefersTheFilenameThenTheUrlPath) {
+TEST(Patterns, FileNamesAndTransferSchemes) {
   const std::tuple<std::optional<std::string>, const char*, const char*> cases[] = {
       {"a/b.zip", "https://h/x", "b.zip"},
       {"dir\\", "https://h/p/u.zip", "u.zip"},
@@ -83,10 +81,8 @@ TEST(FileNameOf, PrefersTheFilenameThenTheUrlPath) {
   };
   for (const auto& [filename, url, want] : cases)
     EXPECT_EQ(file_name_of(filename, url), want) << url;
-}
 
-// The end-to-end links show http, ftp, data: and javascript: addresses.
-TEST(IsTransferScheme, AcceptsHttpAndFtpFamiliesOnly) {
+  // The end-to-end links show http, ftp, data: and javascript: addresses.
   for (const char* url : {"FtpS://x", "ftpes://x"}) EXPECT_TRUE(is_transfer_scheme(url)) << url;
   for (const char* url : {"blob:https://x", "sftp://x", "https:x", ""})
     EXPECT_FALSE(is_transfer_scheme(url)) << url;
@@ -179,7 +175,7 @@ TEST(DecideDownload, AppliesTheTestsInOrder) {
   }
 }
 
-TEST(ReadCaptureRules, RejectsTheWholeFileForOneFault) {
+TEST(ReadCaptureRules, RejectsTheWholeFileForOneFaultAndUpgradesOldTypes) {
   const std::pair<const char*, const char*> cases[] = {
       {R"({"settings":null})", "expected struct CaptureRules"},
       {R"({"settings":{"browsers":[["Google Chrome"]]}})",
@@ -200,9 +196,7 @@ TEST(ReadCaptureRules, RejectsTheWholeFileForOneFault) {
     ASSERT_FALSE(got.ok()) << json;
     EXPECT_NE(got.error().find(error), std::string::npos) << json << ": " << got.error();
   }
-}
 
-TEST(ReadCaptureRules, UpgradesAnOldDefaultTypeList) {
   const auto types_after_reading = [](std::string_view types) {
     return read_capture_rules(R"({"settings":{"auto_types":")" + std::string(types) + "\"}}")
         .value()

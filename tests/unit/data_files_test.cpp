@@ -16,7 +16,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(LogTime, FormatsUtcWithMicroseconds) {
+// A file's text (or why it could not be read) with each time stamp as "@".
+std::string unstamped(const fs::path& file) {
+  const auto text = os::read_file(file);
+  static const std::regex stamp(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z)");
+  return text ? std::regex_replace(*text, stamp, "@") : text.error();
+}
+
+TEST(Log, UtcTimesAndLinesAppendedUnchangedOrNothing) {
   const std::tuple<int64_t, uint32_t, const char*> cases[] = {
       {0, 0, "1970-01-01T00:00:00.000000Z"},
       {1741356309, 42517999, "2025-03-07T14:05:09.042517Z"},
@@ -31,16 +38,7 @@ TEST(LogTime, FormatsUtcWithMicroseconds) {
   };
   for (const auto& [seconds, nanoseconds, want] : cases)
     EXPECT_EQ(format_log_time({seconds, nanoseconds}), want) << seconds;
-}
 
-// A file's text (or why it could not be read) with each time stamp as "@".
-std::string unstamped(const fs::path& file) {
-  const auto text = os::read_file(file);
-  static const std::regex stamp(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z)");
-  return text ? std::regex_replace(*text, stamp, "@") : text.error();
-}
-
-TEST(LogLine, AppendsMessagesUnchangedOrNothing) {
   const std::string at = "@" + std::string(kLogPrefix);
   TempFolder tmp;
   const fs::path dir = tmp / "new" / "data";  // the folders are made

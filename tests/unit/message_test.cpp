@@ -166,7 +166,7 @@ TEST(ParseMessage, NumbersAreTheNearestDouble) {
             "number out of range at line 1 column " + std::to_string(9 + huge.size()));
 }
 
-TEST(JsonWriter, DoublesInTheirShortestForm) {
+TEST(JsonWriter, ShortestDoublesAndMinimalEscapes) {
   const double inf = std::numeric_limits<double>::infinity();
   const std::pair<double, const char*> cases[] = {
       {1234.0, "1234.0"},     {1.0 / 3.0, "0.3333333333333333"},
@@ -186,9 +186,7 @@ TEST(JsonWriter, DoublesInTheirShortestForm) {
   }
   EXPECT_EQ(json::format_plain(18446744073709551616.0), "18446744073709552000");
   EXPECT_EQ(json::format_plain(1e-7), "0.0000001");
-}
 
-TEST(JsonWriter, StringsEscapeOnlyWhatTheyMust) {
   std::string out;  // the pretty layout is the manifests', checked whole with them
   json::append_string(out, std::string("q\"b\\s/\b\t\n\f\r\0\x01\x1f\x7f é\xF0\x9F\x98\x80", 22));
   EXPECT_EQ(out, "\"q\\\"b\\\\s/\\b\\t\\n\\f\\r\\u0000\\u0001\\u001f\x7f é\xF0\x9F\x98\x80\"");
@@ -196,7 +194,7 @@ TEST(JsonWriter, StringsEscapeOnlyWhatTheyMust) {
 
 // A rules summary with every field, and declines with their words, are
 // shown end to end; these are the edges.
-TEST(Reply, SerialisesOnlyPresentFieldsInOrder) {
+TEST(Reply, PresentFieldsInOrderAndOversizedErrorsCut) {
   Reply empty_list;
   empty_list.ok = true;
   empty_list.excludedAddresses = std::vector<std::string>{};
@@ -209,11 +207,9 @@ TEST(Reply, SerialisesOnlyPresentFieldsInOrder) {
       {empty_list, R"({"ok":true,"excludedAddresses":[],"minKb":0})"},
   };
   for (const auto& [reply, want] : cases) EXPECT_EQ(serialize_reply(reply), want);
-}
 
-// No reply exceeds what a browser takes from its host: an error text that
-// would is cut at a character boundary and marked; the rest stays.
-TEST(Reply, OversizedErrorIsCutToFit) {
+  // No reply exceeds what a browser takes from its host: an error text that
+  // would is cut at a character boundary and marked; the rest stays.
   const std::string head = R"({"ok":false,"error":")", tail = R"(","why":"refused"})";
   const size_t room = kMaxMessageBytes - head.size() - tail.size();  // for the escaped error
   const size_t left = room - 3;                                      // beside the mark "…"
@@ -228,7 +224,7 @@ TEST(Reply, OversizedErrorIsCutToFit) {
   std::string escaped;
   json::append_string(escaped, kinds);
   escaped = escaped.substr(1, escaped.size() - 2);
-  const std::pair<std::string, std::string> cases[] = {
+  const std::pair<std::string, std::string> oversized[] = {
       // the error, and as written in the reply
       {std::string(room, 'x'), std::string(room, 'x')},
       {kinds + std::string(room, 'x'),
@@ -236,7 +232,7 @@ TEST(Reply, OversizedErrorIsCutToFit) {
       {std::string(room, '\x01'), times("\\u0001", left / 6) + "\u2026"},
       {times("\u20AC", room), times("\u20AC", left / 3) + "\u2026"},
   };
-  for (const auto& [error, want] : cases) {
+  for (const auto& [error, want] : oversized) {
     const std::string got = serialize_reply(refused_reply(Why::refused, error));
     EXPECT_LE(got.size(), size_t{kMaxMessageBytes}) << want.substr(0, 20);
     EXPECT_TRUE(got == head + want + tail) << got.substr(0, 60) << got.substr(got.size() - 40);
@@ -245,7 +241,7 @@ TEST(Reply, OversizedErrorIsCutToFit) {
 
 // Decoding and encoding again gives the text back when it is valid, and one
 // U+FFFD per invalid sequence otherwise.
-TEST(Utf8, RoundTripsAtEveryBoundaryAndReplacesInvalidSequences) {
+TEST(Text, Utf8AndUnicodeWhiteSpace) {
   for (const std::string valid :
        {"\x7F", "\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xEF\xBF\xBD",
         "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"}) {
@@ -265,9 +261,7 @@ TEST(Utf8, RoundTripsAtEveryBoundaryAndReplacesInvalidSequences) {
     EXPECT_FALSE(is_valid_utf8(bytes)) << bytes;
     EXPECT_EQ(utf8_lossy(bytes), want) << bytes;
   }
-}
 
-TEST(UnicodeSpace, IsTheWhiteSpaceProperty) {
   for (char32_t c : {0x09, 0x0D, 0x20, 0x85, 0xA0, 0x1680, 0x2000, 0x200A, 0x2028, 0x2029, 0x202F,
                      0x205F, 0x3000})
     EXPECT_TRUE(is_unicode_space(c)) << static_cast<unsigned>(c);
@@ -277,7 +271,7 @@ TEST(UnicodeSpace, IsTheWhiteSpaceProperty) {
   EXPECT_EQ(trim_unicode("\u3000 a\u200Bb\u00A0\u2028"), "a\u200Bb");
 }
 
-TEST(AsciiCase, OnlyLettersChange) {
+TEST(Text, AsciiCaseAndDebugQuotes) {
   EXPECT_EQ(ascii_lower("@AZ[`az{\u00C9"), "@az[`az{\u00C9");
   EXPECT_EQ(ascii_upper("@AZ[`az{\u00E9"), "@AZ[`AZ{\u00E9");
   const std::tuple<std::string_view, std::string_view, bool> cases[] = {
@@ -287,21 +281,19 @@ TEST(AsciiCase, OnlyLettersChange) {
       {std::string_view("aX", 1), std::string_view("aY", 1), true},  // only the view's bytes
   };
   for (const auto& [a, b, want] : cases) EXPECT_EQ(iequals_ascii(a, b), want) << a << " " << b;
-}
 
-TEST(QuoteDebug, EscapesQuotesAndEveryControl) {
-  const std::pair<std::string, std::string> cases[] = {
+  const std::pair<std::string, std::string> quoted[] = {
       {"a\"\\\t\r\n", R"("a\"\\\t\r\n")"},
       {std::string("\0\x01\x1F\x7F ~", 6), R"("\0\u{1}\u{1f}\u{7f} ~")"},
       {"\u0080\u009F\u00A0\xFF", "\"\\u{80}\\u{9f}\u00A0\uFFFD\""},
   };
-  for (const auto& [text, want] : cases) EXPECT_EQ(quote_debug(text), want);
+  for (const auto& [text, want] : quoted) EXPECT_EQ(quote_debug(text), want);
   EXPECT_EQ(quote_debug_list({"a", "b"}), R"(["a", "b"])");
 }
 
 using Args = std::vector<std::string>;
 
-TEST(SplitCommandLine, FollowsTheWindowsRules) {
+TEST(CommandLine, SplitsByTheWindowsRulesAndQuotesRoundTrip) {
   const std::pair<const char*, Args> cases[] = {
       {"", {}},
       {"prog", {"prog"}},
@@ -324,9 +316,7 @@ TEST(SplitCommandLine, FollowsTheWindowsRules) {
        {"prog", "chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/", "--parent-window=0"}},
   };
   for (const auto& [line, want] : cases) EXPECT_EQ(split_command_line(line), want) << line;
-}
 
-TEST(QuoteArgument, RoundTripsThroughTheSplitter) {
   const Args args = {
       "plain",
       "",

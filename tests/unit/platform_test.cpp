@@ -264,7 +264,7 @@ TEST(ExtensionIds, OnlyWellFormedIdsCount) {
     EXPECT_FALSE(ipc::is_extension_id(id)) << id;
 }
 
-TEST(Manifest, PathMustBeUtf8) {
+TEST(Manifest, PathMustBeUtf8AndWritesReplaceTheFile) {
 #ifdef _WIN32
   const fs::path bad(std::wstring(L"C:\\q\\\xD800.exe"));
   const fs::path good(std::wstring(L"C:\\q\\\x00E9.exe"));
@@ -280,9 +280,7 @@ TEST(Manifest, PathMustBeUtf8) {
   const auto g = host::manifest_for(host::ManifestKind::chromium, good);
   ASSERT_TRUE(g) << g.error();
   EXPECT_NE(g->find("\"path\": \"" + good_json + "\""), std::string::npos) << *g;
-}
 
-TEST(Manifest, WriteReplacesTheWholeFile) {
   const fs::path file = fs::temp_directory_path() / "nm-manifest-test.json";
   ASSERT_TRUE(host::write_manifest(file, "a much longer first content"));
   ASSERT_TRUE(host::write_manifest(file, "{}"));
@@ -290,7 +288,7 @@ TEST(Manifest, WriteReplacesTheWholeFile) {
   remove_file(file);
 }
 
-TEST(FindAppBundle, NearestFolderWithTheAppExtension) {
+TEST(ProgramToStart, AppBundleAndAppPath) {
   const std::pair<const char*, const char*> found[] = {
       {"/Applications/Torvanel.app/Contents/MacOS/nmhost", "/Applications/Torvanel.app"},
       {"/a/Outer.app/Inner.app/Contents/MacOS/nmhost", "/a/Outer.app/Inner.app"},
@@ -304,9 +302,7 @@ TEST(FindAppBundle, NearestFolderWithTheAppExtension) {
        {"/a/.app/nmhost", "/a/x.App/nmhost", "/a/x.apps/nmhost", "/a/x.app.bak/nmhost",
         "/a/app/nmhost", "/a/../nmhost", "/usr/local/bin/nmhost", "nmhost"})
     EXPECT_EQ(host::find_app_bundle(exe), std::nullopt) << exe;
-}
 
-TEST(ProgramToStart, AppPathTrimmedOrTheDefault) {
   const fs::path dir = fs::path("install");
   EXPECT_EQ(host::program_to_start(dir, std::nullopt), dir / "qartorvaneldownloadmanager.exe");
   // Blank, or not UTF-8: the default.
