@@ -6,12 +6,11 @@
 #include "ipc/capture/decision.hpp"
 #include "ipc/capture/patterns.hpp"
 #include "ipc/capture/settings.hpp"
-#include "platform/fs.hpp"
 
 namespace nm::capture {
 namespace {
 
-TEST(Patterns, WordsAndHosts) {
+TEST(Patterns, WordsHostsSitesAddressesTypesAndFileNames) {
   // A zero width space and an invalid byte do not separate.
   EXPECT_EQ(split_words(" ZIP\t 7Z\u00a0B\u3000C\u2028D\u0085E\u200bF G\xff\n"),
             (std::vector<std::string>{"ZIP", "7Z", "B", "C", "D", "E\u200bF", "G\xff"}));
@@ -28,13 +27,11 @@ TEST(Patterns, WordsAndHosts) {
       {"", ""},
   };
   for (const auto& [url, host] : cases) EXPECT_EQ(host_of(url), host) << url;
-}
 
-// Sites: a wildcard covers the domain and its subdomains; addresses: stars stand
-// for any run, pieces may not overlap; types: a trailing star matches by prefix.
-TEST(Patterns, SitesAddressesAndTypes) {
+  // Sites: a wildcard covers the domain and its subdomains; addresses: stars stand
+  // for any run, pieces may not overlap; types: a trailing star matches by prefix.
   using Match = bool (*)(std::string_view, std::string_view);
-  const std::tuple<Match, const char*, const char*, bool> cases[] = {
+  const std::tuple<Match, const char*, const char*, bool> matches[] = {
       {site_matches, "example.com", "*.example.com", true},
       {site_matches, "a.b.example.com", "*.EXAMPLE.com", true},
       {site_matches, "badexample.com", "*.example.com", false},
@@ -66,12 +63,10 @@ TEST(Patterns, SitesAddressesAndTypes) {
       {type_matches, "", "ZIP", false},
       {type_matches, "\u00e9", "\u00c9", false},
   };
-  for (const auto& [match, text, pattern, want] : cases)
+  for (const auto& [match, text, pattern, want] : matches)
     EXPECT_EQ(match(text, pattern), want) << text << " ~ " << pattern;
-}
 
-TEST(Patterns, FileNamesAndTransferSchemes) {
-  const std::tuple<std::optional<std::string>, const char*, const char*> cases[] = {
+  const std::tuple<std::optional<std::string>, const char*, const char*> names[] = {
       {"a/b.zip", "https://h/x", "b.zip"},
       {"dir\\", "https://h/p/u.zip", "u.zip"},
       {std::nullopt, "https://h/p/file.iso?x=1#y", "file.iso"},
@@ -79,7 +74,7 @@ TEST(Patterns, FileNamesAndTransferSchemes) {
       {std::nullopt, "https://h/dir/", ""},
       {std::nullopt, "https://example.com?a=/b", "example.com"},
   };
-  for (const auto& [filename, url, want] : cases)
+  for (const auto& [filename, url, want] : names)
     EXPECT_EQ(file_name_of(filename, url), want) << url;
 
   // The end-to-end links show http, ftp, data: and javascript: addresses.

@@ -7,14 +7,13 @@
 #include "ipc/data_dir.hpp"
 #include "ipc/endpoint.hpp"
 #include "ipc/send.hpp"
-#include "platform/fs.hpp"
 
 namespace nm::ipc {
 namespace {
 
 namespace fs = std::filesystem;
 
-TEST(DataDir, VariableThenWritablePortableFolderThenRoaming) {
+TEST(DataDir, VariablePortableFolderRoamingAndTheLegacyMove) {
   TempFolder tmp;
   const fs::path exe = tmp / "bin" / "nmhost.exe", data = tmp / "bin" / "data";
   const fs::path roaming = tmp / "roaming", product = roaming / "qartorvaneldownloadmanager";
@@ -44,18 +43,16 @@ TEST(DataDir, VariableThenWritablePortableFolderThenRoaming) {
   ASSERT_EQ(_wputenv((L"QTM_DATA_DIR=" + odd).c_str()), 0);
   EXPECT_TRUE(data_dir() && data_dir()->native() == odd);
 #endif
-}
 
-TEST(DataDir, MovesTheLegacyFolderOnlyWhenTheProductFolderIsMissing) {
   for (const bool product_exists : {false, true}) {
-    TempFolder roaming;
-    const fs::path product = roaming / "qartorvaneldownloadmanager";
-    const fs::path legacy = roaming / "varquel";
+    TempFolder home;
+    const fs::path home_product = home / "qartorvaneldownloadmanager";
+    const fs::path legacy = home / "varquel";
     ASSERT_TRUE(os::make_dirs(legacy) && os::write_file(legacy / "old", "L"));
-    ASSERT_TRUE(!product_exists || os::make_dirs(product));
-    EXPECT_EQ(data_dir_from(std::nullopt, std::nullopt, roaming.path()), product);
+    ASSERT_TRUE(!product_exists || os::make_dirs(home_product));
+    EXPECT_EQ(data_dir_from(std::nullopt, std::nullopt, home.path()), home_product);
     EXPECT_EQ(fs::exists(legacy), product_exists);
-    EXPECT_EQ(fs::exists(product / "old"), !product_exists);
+    EXPECT_EQ(fs::exists(home_product / "old"), !product_exists);
   }
   TempFolder neither;
   ASSERT_TRUE(os::write_file(neither / "varquel", "a file, not a folder"));
@@ -64,7 +61,7 @@ TEST(DataDir, MovesTheLegacyFolderOnlyWhenTheProductFolderIsMissing) {
   EXPECT_FALSE(fs::exists(neither / "qartorvaneldownloadmanager"));
 }
 
-TEST(ParseEndpoint, ObjectAndArrayForms) {
+TEST(Endpoint, FileInBothFormsAndOnlyOkDelivers) {
   const std::pair<std::string, Endpoint> accepted[] = {
       {R"({"port":8080,"token":"abc","pid":42})", Endpoint{8080, "abc", 42}},
       {R"({"token":"abc","port":65535})", Endpoint{65535, "abc", 0}},
@@ -90,9 +87,7 @@ TEST(ParseEndpoint, ObjectAndArrayForms) {
         R"({"port":1,"token":"t")", R"([8080])", R"([8080,"t",1,2])", R"(["t",8080])", "8080",
         "\"t\"", "null", ""})
     EXPECT_FALSE(parse_endpoint(text).ok()) << text;
-}
 
-TEST(InterpretAnswer, OnlyOkIsDelivered) {
   // Ideographic and no-break spaces are white space too; a byte-order mark is not.
   for (const char* line : {"ok\r\n", "ok\n", "ok", "  ok  \n", "\t\xe3\x80\x80ok\xc2\xa0\r\n"})
     EXPECT_EQ(interpret_answer(line), AppAnswer::delivered()) << line;

@@ -2,14 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <optional>
 #include <regex>
 #include <tuple>
 
 #include "fixtures.hpp"
 #include "nmhost/extension_seen.hpp"
 #include "nmhost/log.hpp"
-#include "platform/fs.hpp"
 
 namespace nm::host {
 namespace {
@@ -62,15 +60,13 @@ TEST(Log, UtcTimesAndLinesAppendedUnchangedOrNothing) {
   EXPECT_EQ(unstamped(cwd / "logs" / "qtm.log"), at + "here\n");
 }
 
-TEST(ExtensionSeen, ParsesLines) {
+TEST(ExtensionSeen, ParsesAndRecordsChangesOnlyTakingTurns) {
   using E = ExtensionSeenEntry;
   EXPECT_EQ(
       parse_extension_seen("Google Chrome\t2.0\r\n\n  \nOpera\nZen\ta\tb\nlast\t1\r"),
       (std::vector<E>{{"Google Chrome", "2.0"}, {"Opera", ""}, {"Zen", "a\tb"}, {"last", "1\r"}}));
   EXPECT_EQ(format_extension_seen({{"a", "1"}, {"", ""}}), "a\t1\n\t\n");
-}
 
-TEST(ExtensionSeen, RecordsChangesOnlyTakingTurns) {
   TempFolder tmp;
   const fs::path dir = tmp / "data", file = dir / "extension-seen";
   record_extension_seen(dir, "Opera", "");  // creates the folder too

@@ -9,7 +9,6 @@
 
 #include "fixtures.hpp"
 #include "nmhost/manifest.hpp"
-#include "platform/fs.hpp"
 #include "platform/net.hpp"
 
 namespace nm::doctor {

@@ -26,8 +26,6 @@ class TempFolder {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
   }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
   const std::filesystem::path& path() const { return path_; }
   std::filesystem::path operator/(const char* name) const { return path_ / name; }
 
@@ -45,8 +43,6 @@ class ScopedEnv {
     set(name, value);
   }
   ~ScopedEnv() { set(name_, old_); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
   static bool set(const char* name, const std::optional<std::string>& value) {

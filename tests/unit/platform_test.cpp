@@ -9,9 +9,7 @@
 #include <tuple>
 #include <utility>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <poll.h>
 #include <unistd.h>
 #endif
@@ -70,15 +68,13 @@ TEST(SystemErrors, NotFoundIsTheKindCallersTellApart) {
     EXPECT_EQ(r.error_kind(), want) << path << ": " << r.error();
   }
 #ifdef _WIN32
-  {
-    // Held without sharing by another opener: in use for now, not missing.
-    const HANDLE h = CreateFileW((tmp / "file").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    const auto r = read_file(tmp / "file");
-    CloseHandle(h);
-    EXPECT_EQ(r.error_kind(), ErrorKind::in_use) << (r ? "read" : r.error());
-  }
+  // Held without sharing by another opener: in use for now, not missing.
+  const HANDLE h = CreateFileW((tmp / "file").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  const auto r = read_file(tmp / "file");
+  CloseHandle(h);
+  EXPECT_EQ(r.error_kind(), ErrorKind::in_use) << (r ? "read" : r.error());
 #endif
   const auto run = run_captured(tmp / "no-such-program.exe", {});
   ASSERT_FALSE(run);
@@ -238,7 +234,7 @@ TEST(Deliver, ProgramThatEndsAtOnceIsNotStarted) {
   }
 }
 
-TEST(Registration, RegSearchOrder) {
+TEST(Registration, RegSearchOrderAndWellFormedExtensionIds) {
   const auto p = [](std::string_view s) { return path_from_utf8(s); };
   using Paths = std::vector<fs::path>;
   EXPECT_EQ(host::reg_candidates("reg.exe", p("C:/app"), p("C:/Windows/system32"), p("C:/Windows"),
@@ -252,9 +248,7 @@ TEST(Registration, RegSearchOrder) {
   EXPECT_EQ(host::reg_candidates("reg.exe", p("/opt/q"), {}, {},
                                  ":/usr/bin::/\"x\":", PathListRules::posix),
             (Paths{p("/opt/q/reg.exe"), p("/usr/bin/reg.exe"), p("/\"x\"/reg.exe")}));
-}
 
-TEST(ExtensionIds, OnlyWellFormedIdsCount) {
   for (const char* id : {"pjgmbkdaieonhfclgkbimepajnodlhfc", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"})
     EXPECT_TRUE(ipc::is_extension_id(id)) << id;
   // q lies past p; upper case; one short, one long.

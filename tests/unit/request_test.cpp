@@ -16,7 +16,7 @@ namespace {
 // The fields a download from the browser fills are checked end to end;
 // these are the ones only the application's own features fill, and lists of
 // two.
-TEST(SerializeRequest, FieldsTheHostDoesNotFill) {
+TEST(DownloadRequest, AllFieldsAndTheEdgesOfCopying) {
   ipc::AppRequest r;
   r.dir = "D:\\dl";
   r.later = r.silent = r.start_queue = r.pair = r.exit = r.startup = true;
@@ -43,11 +43,9 @@ TEST(SerializeRequest, FieldsTheHostDoesNotFill) {
       R"("startup":true,"show":null,"video_page":null,"video_title":null,"panel_hide_site":null,)"
       R"("links":["https://a.example/1","https://a.example/2"],"exclude_site":null})"
       "\n");
-}
 
-// The end-to-end requests show paths, referrers, final addresses, posts,
-// proxies and cookies passed on; these are the edges they do not.
-TEST(DownloadRequest, CopiesDropsAndChecks) {
+  // The end-to-end requests show paths, referrers, final addresses, posts,
+  // proxies and cookies passed on; these are the edges they do not.
   const std::pair<const char*, const char*> cases[] = {
       {R"("filename": "a\\b/c.txt")", R"("name":"c.txt",)"},
       {R"("filename": "dir/")", R"("name":null,)"},
