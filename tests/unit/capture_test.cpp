@@ -84,16 +84,14 @@ TEST(Patterns, WordsHostsSitesAddressesTypesAndFileNames) {
 }
 
 using R = DeclineReason;
-using Maybe = std::optional<DeclineReason>;
 
 constexpr const char* kChrome =
     "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/124.0.0.0 Safari/537.36";
 constexpr const char* kEdge = "Mozilla/5.0 Chrome/124.0.0.0 Safari/537.36 Edg/124.0.2478.51";
 
-// The wire words and the gate's two reasons are shown end to end; these are
-// the edges of the browser list, and the video button, whose own site list is
-// shown end to end too.
+// The wire words, the gate's two reasons and the panel's site list are shown
+// end to end; these are the edges of the browser list and the video button.
 TEST(BrowserGate, AnyUntickedEntryOfTheNameRefuses) {
   CaptureRules rules;
   EXPECT_EQ(browser_gate(rules, ""), std::nullopt);
@@ -118,13 +116,10 @@ TEST(DecideDownload, AppliesTheTestsInOrder) {
   // unless the agent says otherwise.
   const struct Case {
     const char* url;
-    Maybe want;
+    std::optional<DeclineReason> want;
     std::optional<uint64_t> size{};
     uint64_t min_kb = 0;
-    const char* sites = nullptr;
-    const char* address = nullptr;
-    const char* final_url = nullptr;
-    const char* filename = nullptr;
+    const char *sites = nullptr, *address = nullptr, *final_url = nullptr, *filename = nullptr;
     const char* unticked = nullptr;
     const char* agent = kChrome;
     bool off = false, explicit_ = false;
@@ -212,10 +207,9 @@ TEST(ReadCaptureRules, RejectsTheWholeFileForOneFaultAndUpgradesOldTypes) {
   EXPECT_EQ(types_after_reading(removed), removed);
 }
 
-// A broken file falls back to the defaults end to end; an upgraded one is
-// not written back.
+// Every field read, and the fall-back from a broken file, are shown end to end;
+// an upgraded file is not written back.
 TEST(LoadCaptureRules, ReadsWithoutWritingBack) {
-  // Every field read from a file is shown end to end in the rules summary.
   EXPECT_EQ(read_capture_rules(" \r\n{}\n").value(), CaptureRules::defaults());
   EXPECT_EQ(read_capture_rules(R"({"settings":{}})").value(), CaptureRules::defaults());
   EXPECT_EQ(load_capture_rules(std::nullopt), CaptureRules::defaults());

@@ -11,8 +11,6 @@
 namespace nm::ipc {
 namespace {
 
-namespace fs = std::filesystem;
-
 TEST(DataDir, VariablePortableFolderRoamingAndTheLegacyMove) {
   TempFolder tmp;
   const fs::path exe = tmp / "bin" / "nmhost.exe", data = tmp / "bin" / "data";
@@ -44,6 +42,7 @@ TEST(DataDir, VariablePortableFolderRoamingAndTheLegacyMove) {
   EXPECT_TRUE(data_dir() && data_dir()->native() == odd);
 #endif
 
+  // The legacy folder is moved only when the product folder is missing.
   for (const bool product_exists : {false, true}) {
     TempFolder home;
     const fs::path home_product = home / "qartorvaneldownloadmanager";

@@ -110,8 +110,7 @@ TEST(ParseMessage, ReportsErrorsWithTheirPositions) {
       // A type error comes before a later syntax error, as the text is read.
       {R"({"rules": null, )", "invalid type: null, expected a boolean", 14},
       {R"({"extra": [1, {"x": [}]})", "expected value", 22},
-      // The message is level 1; the 128th bracket is refused just after itself, even in a
-      // skipped value.
+      // The message is level 1; the 128th bracket is refused just after itself, even skipped.
       {R"({"extra": )" + std::string(127, '[') + std::string(127, ']') + "}",
        "recursion limit exceeded", 137},
   };
@@ -133,9 +132,8 @@ TEST(ParseMessage, FieldsArrayFormsDefaultsAndNearestDoubles) {
   EXPECT_EQ(m->declined->why, "site");
   EXPECT_EQ(m->declined->name, "");
   EXPECT_EQ(m->cookieJar[0], (ipc::BrowserCookie{"n", "v", "d", true, "p", true, 1.5}));
-  auto a = parse_message(R"([true])");
-  ASSERT_TRUE(a.ok());
-  EXPECT_TRUE(a->rules && !a->hello);
+  const Message a = parse_message(R"([true])").value();
+  EXPECT_TRUE(a.rules && !a.hello);
   EXPECT_EQ(parse_message(R"({"declined": ["file-type", "s"]})")->declined->site, "s");
   EXPECT_TRUE(parse_message(R"({"extra": )" + std::string(126, '[') + std::string(126, ']') + "}"));
 
@@ -192,8 +190,7 @@ TEST(JsonWriter, ShortestDoublesAndMinimalEscapes) {
 // A rules summary with every field, and declines with their words, are
 // shown end to end; these are the edges.
 TEST(Reply, PresentFieldsInOrderAndOversizedErrorsCut) {
-  Reply empty_list;
-  empty_list.ok = true;
+  Reply empty_list = success_reply();
   empty_list.excludedAddresses = std::vector<std::string>{};
   empty_list.minKb = 0;
   const std::pair<Reply, std::string> cases[] = {

@@ -120,8 +120,7 @@ bool wait_until(const std::function<bool()>& done, int64_t limit_ms) {
   return true;
 }
 
-// A pipe this process could lend to the programs it starts: both ends
-// inheritable.
+// A pipe this process could lend to the programs it starts: both ends inheritable.
 #ifdef _WIN32
 struct LendablePipe {
   HANDLE read = nullptr, write = nullptr;
@@ -183,9 +182,8 @@ TEST(LinkToStandin, NoListenerIsUnreachable) {
   }
 }
 
-// A started program gets its standard handles and nothing else of ours: an
-// inheritable pipe of the browser must not stay open in the application, nor
-// in the registry tool while it runs.
+// A started program gets its standard handles and nothing else of ours: no
+// inheritable pipe of the browser stays open in the application or in reg.exe.
 TEST(StartingPrograms, NothingButTheStandardHandlesIsLent) {
   for (const bool captured : {false, true}) {
     SCOPED_TRACE(captured ? "captured run" : "detached start");

@@ -13,9 +13,8 @@
 namespace nm::host {
 namespace {
 
-// The fields a download from the browser fills are checked end to end;
-// these are the ones only the application's own features fill, and lists of
-// two.
+// The fields a download from the browser fills are checked end to end; these
+// are the ones only the application's own features fill, and lists of two.
 TEST(DownloadRequest, AllFieldsAndTheEdgesOfCopying) {
   ipc::AppRequest r;
   r.dir = "D:\\dl";
