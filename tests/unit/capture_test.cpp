@@ -165,7 +165,7 @@ TEST(DecideDownload, AppliesTheTestsInOrder) {
   }
 }
 
-TEST(ReadCaptureRules, RejectsTheWholeFileForOneFaultAndUpgradesOldTypes) {
+TEST(CaptureRules, WholeFileRejectedOldTypesUpgradedNotWrittenBack) {
   const std::pair<const char*, const char*> cases[] = {
       {R"({"settings":null})", "expected struct CaptureRules"},
       {R"({"settings":{"browsers":[["Google Chrome"]]}})",
@@ -205,11 +205,9 @@ TEST(ReadCaptureRules, RejectsTheWholeFileForOneFaultAndUpgradesOldTypes) {
   EXPECT_EQ(types_after_reading(added), added);
   const std::string removed(LEGACY_AUTO_TYPES[0].substr(0, LEGACY_AUTO_TYPES[0].rfind(' ')));
   EXPECT_EQ(types_after_reading(removed), removed);
-}
 
-// Every field read, and the fall-back from a broken file, are shown end to end;
-// an upgraded file is not written back.
-TEST(LoadCaptureRules, ReadsWithoutWritingBack) {
+  // Every field read, and the fall-back from a broken file, are shown end to end;
+  // an upgraded file is not written back.
   EXPECT_EQ(read_capture_rules(" \r\n{}\n").value(), CaptureRules::defaults());
   EXPECT_EQ(read_capture_rules(R"({"settings":{}})").value(), CaptureRules::defaults());
   EXPECT_EQ(load_capture_rules(std::nullopt), CaptureRules::defaults());

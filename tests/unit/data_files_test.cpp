@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <regex>
+#include <set>
 #include <tuple>
 
 #include "fixtures.hpp"
@@ -80,10 +80,9 @@ TEST(ExtensionSeen, ParsesAndRecordsChangesOnlyTakingTurns) {
   record_extension_seen(dir, "", "1");
   EXPECT_EQ(unstamped(file), "\t1\n");
   // No temporary file is left behind; the lock file stays, empty.
-  std::vector<std::string> files;
-  for (const auto& e : fs::directory_iterator(dir)) files.push_back(e.path().filename().string());
-  std::sort(files.begin(), files.end());
-  EXPECT_EQ(files, (std::vector<std::string>{"extension-seen", "extension-seen.lock"}));
+  std::set<std::string> files;
+  for (const auto& e : fs::directory_iterator(dir)) files.insert(e.path().filename().string());
+  EXPECT_EQ(files, (std::set<std::string>{"extension-seen", "extension-seen.lock"}));
   EXPECT_EQ(unstamped(dir / "extension-seen.lock"), "");
 
   // One host at a time updates the list; one that cannot have the lock waits a

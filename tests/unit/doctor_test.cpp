@@ -100,7 +100,7 @@ TEST(DoctorFiles, HostExtensionSeenAndLog) {
   EXPECT_EQ(last_lines("a\n\n\xFFz", 5), (Lines{"a", "", "\xEF\xBF\xBDz"}));
 }
 
-TEST(DoctorSettings, VerdictsAndOptionsInEffect) {
+TEST(DoctorAppFiles, SettingsInEffectEndpointListenerAndProcess) {
   TempFolder t;
   const std::string ok = "ok downloads.json, ok capture options";
   const std::string bad = "problem downloads.json, ok capture options";
@@ -142,10 +142,7 @@ TEST(DoctorSettings, VerdictsAndOptionsInEffect) {
              "excluded_addresses = (none)", "video_panel = true", "video_panel_sites = (none)",
              "capture_opened = true", "capture_min_kb = 0 (no minimum size)"}));
   EXPECT_EQ(describe_options({})[2], "auto_types = the built-in list (291 types)");
-}
 
-TEST(DoctorEndpoint, FileListenerAndProcess) {
-  TempFolder t;
   bool listening = false;
   std::optional<bool> runs;
   // The probe knows only the port and process of the valid files.
@@ -156,19 +153,20 @@ TEST(DoctorEndpoint, FileListenerAndProcess) {
   const std::string valid = R"({"port":4711,"token":"t","pid":9})";
   const std::string ipc = "ok ipc.json, ", port = " application port, ";
   // ipc.json, whether the port listens, whether the process runs (none: unknown).
-  const std::tuple<std::optional<std::string>, bool, std::optional<bool>, std::string> cases[] = {
-      {{}, false, false, "warning ipc.json"},
-      {R"({"port":70000,"token":"t"})", true, true, "problem ipc.json"},
-      {"\xEF\xBB\xBF" + valid, true, true, "problem ipc.json"},
-      {valid, true, true, ipc + "ok" + port + "ok application process"},
-      {R"([4711,"t",9])", false, false, ipc + "warning" + port + "warning application process"},
-      {valid, false, true, ipc + "problem" + port + "ok application process"},
-      {valid, true, false, ipc + "ok" + port + "problem application process"},
-      {valid, false, std::nullopt, ipc + "warning" + port + "warning application process"},
-      {R"({"port":4711,"token":"t"})", false, true,
-       ipc + "warning" + port + "ok application process"},
-  };
-  for (const auto& [content, listens, process_runs, want] : cases) {
+  const std::tuple<std::optional<std::string>, bool, std::optional<bool>, std::string> endpoints[] =
+      {
+          {{}, false, false, "warning ipc.json"},
+          {R"({"port":70000,"token":"t"})", true, true, "problem ipc.json"},
+          {"\xEF\xBB\xBF" + valid, true, true, "problem ipc.json"},
+          {valid, true, true, ipc + "ok" + port + "ok application process"},
+          {R"([4711,"t",9])", false, false, ipc + "warning" + port + "warning application process"},
+          {valid, false, true, ipc + "problem" + port + "ok application process"},
+          {valid, true, false, ipc + "ok" + port + "problem application process"},
+          {valid, false, std::nullopt, ipc + "warning" + port + "warning application process"},
+          {R"({"port":4711,"token":"t"})", false, true,
+           ipc + "warning" + port + "ok application process"},
+      };
+  for (const auto& [content, listens, process_runs, want] : endpoints) {
     put(t / "ipc.json", content.value_or(""));
     if (!content) fs::remove(t / "ipc.json");
     listening = listens;
@@ -225,7 +223,7 @@ class DoctorRegistration : public testing::Test {
   RegistrationInputs in_;
 };
 
-TEST_F(DoctorRegistration, ManifestFaultsAreNamed) {
+TEST_F(DoctorRegistration, ManifestFaultsAndWhichEntryBrowsersUse) {
   const auto firefox = host::ManifestKind::firefox;
   const std::string ff = manifest(firefox, host_);
   const fs::path other = t_ / "other" / "nmhost", gone = t_ / "gone";
@@ -258,11 +256,9 @@ TEST_F(DoctorRegistration, ManifestFaultsAreNamed) {
   }
   EXPECT_EQ(manifest_faults(true, t_ / "no.json", host_),
             Lines{"the manifest " + utf8(t_ / "no.json") + " does not exist"});
-}
 
-TEST_F(DoctorRegistration, WhichEntryBrowsersUse) {
-  const std::pair<std::array<const char*, 3>, std::string> cases[] = {
-      // outline of Chrome's key
+  const std::pair<std::array<const char*, 3>, std::string> entries[] = {
+      // Chrome key's outline
       {{"-", "-", "-"}, "problem Chrome"},
       {{"c.json", "-", "-"}, "ok Chrome in HKCU"},
       {{"f.json", "-", "-"}, "problem Chrome in HKCU"},
@@ -275,7 +271,7 @@ TEST_F(DoctorRegistration, WhichEntryBrowsersUse) {
       {{"e", "d", "d"}, "problem Chrome in HKCU, problem Chrome in HKLM"},
       {{"-", "x", "x"}, "warning Chrome in HKLM"},
   };
-  for (const auto& [chrome, want] : cases)
+  for (const auto& [chrome, want] : entries)
     EXPECT_EQ(outline(run(chrome)),
               want + ", problem Chromium, problem Edge, problem Brave, problem Firefox");
   // Each hive is written afresh its own way.

@@ -18,7 +18,7 @@ std::string error_of(std::string_view body) {
   return r ? std::string("<parsed>") : r.error();
 }
 
-TEST(ParseMessage, ReportsErrorsWithTheirPositions) {
+TEST(ParseMessage, ErrorsWithTheirPositionsFieldsAndNearestDoubles) {
   const struct {
     std::string body, want;
     int column, line = 1;
@@ -118,11 +118,9 @@ TEST(ParseMessage, ReportsErrorsWithTheirPositions) {
     EXPECT_EQ(error_of(c.body),
               c.want + " at line " + std::to_string(c.line) + " column " + std::to_string(c.column))
         << c.body;
-}
 
-// What the end-to-end messages do not show: fields the host only keeps,
-// array forms, and values skipped whatever their size.
-TEST(ParseMessage, FieldsArrayFormsDefaultsAndNearestDoubles) {
+  // What the end-to-end messages do not show: fields the host only keeps,
+  // array forms, and values skipped whatever their size.
   auto m = parse_message(R"({"rules": true, "v": "2.0", "panel": true,
     "size": 18446744073709551615, "UserAgent": "ignored", "extra": {"a": [1, {"b": null}]},
     "extra": 1, "declined": {"why": "site"}, "cookieJar": [["n", "v", "d", true, "p", true, 1.5]]})");
@@ -154,14 +152,12 @@ TEST(ParseMessage, FieldsArrayFormsDefaultsAndNearestDoubles) {
     EXPECT_TRUE(t.ok() && t->panel) << n << ": " << (t ? "" : t.error());
   }
   // Too large, though the exponent alone says small.
-  std::string huge(5001, '0');
-  huge.front() = '1';
-  huge += "e-4690";
+  const std::string huge = "1" + std::string(5000, '0') + "e-4690";
   EXPECT_EQ(error_of(R"({"extra":)" + huge + "}"),
             "number out of range at line 1 column " + std::to_string(9 + huge.size()));
 }
 
-TEST(JsonWriter, ShortestDoublesAndMinimalEscapes) {
+TEST(JsonOutput, WriterAndReplies) {
   const double inf = std::numeric_limits<double>::infinity();
   const std::pair<double, const char*> cases[] = {
       {1234.0, "1234.0"},     {1.0 / 3.0, "0.3333333333333333"},
@@ -185,22 +181,20 @@ TEST(JsonWriter, ShortestDoublesAndMinimalEscapes) {
   std::string out;  // the pretty layout is the manifests', checked whole with them
   json::append_string(out, std::string("q\"b\\s/\b\t\n\f\r\0\x01\x1f\x7f é\xF0\x9F\x98\x80", 22));
   EXPECT_EQ(out, "\"q\\\"b\\\\s/\\b\\t\\n\\f\\r\\u0000\\u0001\\u001f\x7f é\xF0\x9F\x98\x80\"");
-}
 
-// A rules summary with every field, and declines with their words, are
-// shown end to end; these are the edges.
-TEST(Reply, PresentFieldsInOrderAndOversizedErrorsCut) {
+  // A rules summary with every field, and declines with their words, are
+  // shown end to end; these are the edges.
   Reply empty_list = success_reply();
   empty_list.excludedAddresses = std::vector<std::string>{};
   empty_list.minKb = 0;
-  const std::pair<Reply, std::string> cases[] = {
+  const std::pair<Reply, std::string> replies[] = {
       {success_reply(), R"({"ok":true})"},
       {Reply{}, R"({"ok":false})"},  // a video button question answered with false
       {refused_reply(Why::not_running, "a \"quoted\" name\n\x01"),
        R"({"ok":false,"error":"a \"quoted\" name\n\u0001","why":"not-running"})"},
       {empty_list, R"({"ok":true,"excludedAddresses":[],"minKb":0})"},
   };
-  for (const auto& [reply, want] : cases) EXPECT_EQ(serialize_reply(reply), want);
+  for (const auto& [reply, want] : replies) EXPECT_EQ(serialize_reply(reply), want);
 
   // No reply exceeds what a browser takes from its host: an error text that
   // would is cut at a character boundary and marked; the rest stays.
@@ -219,7 +213,7 @@ TEST(Reply, PresentFieldsInOrderAndOversizedErrorsCut) {
   json::append_string(escaped, kinds);
   escaped = escaped.substr(1, escaped.size() - 2);
   const std::pair<std::string, std::string> oversized[] = {
-      // the error, and as written in the reply
+      // error, as written in the reply
       {std::string(room, 'x'), std::string(room, 'x')},
       {kinds + std::string(room, 'x'),
        escaped + std::string(left - escaped.size(), 'x') + "\u2026"},
@@ -235,7 +229,7 @@ TEST(Reply, PresentFieldsInOrderAndOversizedErrorsCut) {
 
 // Decoding and encoding again gives the text back when it is valid, and one
 // U+FFFD per invalid sequence otherwise.
-TEST(Text, Utf8AndUnicodeWhiteSpace) {
+TEST(Text, Utf8UnicodeWhiteSpaceAsciiCaseAndDebugQuotes) {
   for (const std::string valid :
        {"\x7F", "\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xEF\xBF\xBD",
         "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"}) {
@@ -263,9 +257,7 @@ TEST(Text, Utf8AndUnicodeWhiteSpace) {
        {0x08, 0x0E, 0x1F, 0x84, 0xA1, 0x1FFF, 0x200B, 0x2027, 0x202A, 0x205E, 0x3001, 0xFEFF})
     EXPECT_FALSE(is_unicode_space(c)) << static_cast<unsigned>(c);
   EXPECT_EQ(trim_unicode("\u3000 a\u200Bb\u00A0\u2028"), "a\u200Bb");
-}
 
-TEST(Text, AsciiCaseAndDebugQuotes) {
   EXPECT_EQ(ascii_lower("@AZ[`az{\u00C9"), "@az[`az{\u00C9");
   EXPECT_EQ(ascii_upper("@AZ[`az{\u00E9"), "@AZ[`AZ{\u00E9");
   const std::tuple<std::string_view, std::string_view, bool> cases[] = {

@@ -160,7 +160,7 @@ struct LendablePipe {
 };
 #endif
 
-TEST(LinkToStandin, NoListenerIsUnreachable) {
+TEST(LinkToStandin, UnreachableWithoutListenerAndOnlyStandardHandlesLent) {
   uint16_t stale_port = 0;
   {
     auto l = os::TcpListener::bind_loopback();
@@ -180,11 +180,9 @@ TEST(LinkToStandin, NoListenerIsUnreachable) {
     EXPECT_EQ(ipc::send_to_app_in(dir.path(), {}).kind, ipc::AppAnswer::Kind::unreachable) << file;
     EXPECT_LT(now_ms() - start, 1500);
   }
-}
 
-// A started program gets its standard handles and nothing else of ours: no
-// inheritable pipe of the browser stays open in the application or in reg.exe.
-TEST(StartingPrograms, NothingButTheStandardHandlesIsLent) {
+  // A started program gets its standard handles and nothing else of ours: no
+  // inheritable pipe of the browser stays open in the application or in reg.exe.
   for (const bool captured : {false, true}) {
     SCOPED_TRACE(captured ? "captured run" : "detached start");
     TempFolder dir;
@@ -232,7 +230,7 @@ TEST(Deliver, ProgramThatEndsAtOnceIsNotStarted) {
   }
 }
 
-TEST(Registration, RegSearchOrderAndWellFormedExtensionIds) {
+TEST(Registration, RegSearchOrderExtensionIdsAndManifests) {
   const auto p = [](std::string_view s) { return path_from_utf8(s); };
   using Paths = std::vector<fs::path>;
   EXPECT_EQ(host::reg_candidates("reg.exe", p("C:/app"), p("C:/Windows/system32"), p("C:/Windows"),
@@ -254,9 +252,7 @@ TEST(Registration, RegSearchOrderAndWellFormedExtensionIds) {
                          "pjgmbkdaieonhfclgkbimepajnodlhf", "pjgmbkdaieonhfclgkbimepajnodlhfcc", "",
                          "EDGE_ADDONS_ID_PENDING"})
     EXPECT_FALSE(ipc::is_extension_id(id)) << id;
-}
 
-TEST(Manifest, PathMustBeUtf8AndWritesReplaceTheFile) {
 #ifdef _WIN32
   const fs::path bad(std::wstring(L"C:\\q\\\xD800.exe"));
   const fs::path good(std::wstring(L"C:\\q\\\x00E9.exe"));

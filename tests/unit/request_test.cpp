@@ -70,7 +70,7 @@ TEST(DownloadRequest, AllFieldsAndTheEdgesOfCopying) {
   }
 }
 
-TEST(BrowserName, BrandsFirstThenTheUserAgent) {
+TEST(DescribeDownload, BrowserNamesSanitizedTextsWhoAndWhat) {
   const std::string chrome = "Mozilla/5.0 AppleWebKit/537.36 Chrome/124.0.0.0 Safari/537.36";
   const std::string firefox =
       "Mozilla/5.0 (Windows NT 10.0; rv:125.0) Gecko/20100101 Firefox/125.0";
@@ -95,10 +95,8 @@ TEST(BrowserName, BrandsFirstThenTheUserAgent) {
   };
   for (const auto& [agent, brands, want] : cases)
     EXPECT_EQ(ipc::browser_name(agent, brands), want) << agent;
-}
 
-TEST(DescribeDownload, SanitizedTextsWhoAndWhat) {
-  const std::tuple<std::string, size_t, std::string> cases[] = {
+  const std::tuple<std::string, size_t, std::string> texts[] = {
       {"a\nb\tc\x7f"
        "d\u0085e\u009F\u00A0~",
        100, "a b c d e \u00A0~"},
@@ -110,7 +108,7 @@ TEST(DescribeDownload, SanitizedTextsWhoAndWhat) {
        "C\xFF",
        9, "A\uFFFDB\uFFFDC\uFFFD"},
   };
-  for (const auto& [text, n, want] : cases) EXPECT_EQ(sanitize_text(text, n), want) << text;
+  for (const auto& [text, n, want] : texts) EXPECT_EQ(sanitize_text(text, n), want) << text;
 
   // The browser, a private window, and a site and name both given are shown
   // end to end; these are the other shapes.
