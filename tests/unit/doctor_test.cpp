@@ -153,20 +153,19 @@ TEST(DoctorAppFiles, SettingsInEffectEndpointListenerAndProcess) {
   const std::string valid = R"({"port":4711,"token":"t","pid":9})";
   const std::string ipc = "ok ipc.json, ", port = " application port, ";
   // ipc.json, whether the port listens, whether the process runs (none: unknown).
-  const std::tuple<std::optional<std::string>, bool, std::optional<bool>, std::string> endpoints[] =
-      {
-          {{}, false, false, "warning ipc.json"},
-          {R"({"port":70000,"token":"t"})", true, true, "problem ipc.json"},
-          {"\xEF\xBB\xBF" + valid, true, true, "problem ipc.json"},
-          {valid, true, true, ipc + "ok" + port + "ok application process"},
-          {R"([4711,"t",9])", false, false, ipc + "warning" + port + "warning application process"},
-          {valid, false, true, ipc + "problem" + port + "ok application process"},
-          {valid, true, false, ipc + "ok" + port + "problem application process"},
-          {valid, false, std::nullopt, ipc + "warning" + port + "warning application process"},
-          {R"({"port":4711,"token":"t"})", false, true,
-           ipc + "warning" + port + "ok application process"},
-      };
-  for (const auto& [content, listens, process_runs, want] : endpoints) {
+  const std::tuple<std::optional<std::string>, bool, std::optional<bool>, std::string> rows[] = {
+      {{}, false, false, "warning ipc.json"},
+      {R"({"port":70000,"token":"t"})", true, true, "problem ipc.json"},
+      {"\xEF\xBB\xBF" + valid, true, true, "problem ipc.json"},
+      {valid, true, true, ipc + "ok" + port + "ok application process"},
+      {R"([4711,"t",9])", false, false, ipc + "warning" + port + "warning application process"},
+      {valid, false, true, ipc + "problem" + port + "ok application process"},
+      {valid, true, false, ipc + "ok" + port + "problem application process"},
+      {valid, false, std::nullopt, ipc + "warning" + port + "warning application process"},
+      {R"({"port":4711,"token":"t"})", false, true,
+       ipc + "warning" + port + "ok application process"},
+  };
+  for (const auto& [content, listens, process_runs, want] : rows) {
     put(t / "ipc.json", content.value_or(""));
     if (!content) fs::remove(t / "ipc.json");
     listening = listens;

@@ -171,7 +171,7 @@ TEST(LinkToStandin, UnreachableWithoutListenerAndOnlyStandardHandlesLent) {
     ASSERT_TRUE(none.ok()) << none.error();
     EXPECT_FALSE(none->has_value());
   }
-  // No file, a broken one and a stale port are shown end to end.
+  // No file and broken ones are shown end to end; a stale port or port 0 fails fast.
   for (const std::string& file : {"{\"port\":" + std::to_string(stale_port) + ",\"token\":\"t\"}",
                                   std::string("{\"port\":0,\"token\":\"t\"}")}) {
     TempFolder dir;

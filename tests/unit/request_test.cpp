@@ -74,8 +74,9 @@ TEST(DescribeDownload, BrowserNamesSanitizedTextsWhoAndWhat) {
   const std::string chrome = "Mozilla/5.0 AppleWebKit/537.36 Chrome/124.0.0.0 Safari/537.36";
   const std::string firefox =
       "Mozilla/5.0 (Windows NT 10.0; rv:125.0) Gecko/20100101 Firefox/125.0";
+  // The browser's name: its brands first, then its user agent; the order of
+  // the tests decides, not the order of the list.
   const std::tuple<std::string, std::vector<std::string>, const char*> cases[] = {
-      // The order of the tests decides, not the order of the list.
       {chrome, {"Brave", "Zen"}, "Zen Browser"},
       {chrome, {"Chromium", "Microsoft Edge", "Opera"}, "Opera"},
       {chrome, {"Waterfox", "Floorp", "LibreWolf"}, "LibreWolf"},
