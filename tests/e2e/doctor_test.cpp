@@ -6,107 +6,60 @@
 #include <sstream>
 
 #include "harness.hpp"
-#include "platform/net.hpp"
 
 namespace e2e {
 namespace {
 
 using Lines = std::vector<std::string>;
 
-// Check lines are a verdict padded to nine columns, the name, ": " and the
-// explanation: "verdict name" in order, and each explanation by name.
-struct Said {
-  Lines outline;
-  std::map<std::string, std::string> why;
-  explicit Said(const std::string& out) {
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) {
-      const std::string verdict = line.substr(0, line.find(' '));
-      const size_t colon = line.find(": ");
-      if ((verdict != "ok" && verdict != "warning" && verdict != "problem") ||
-          line.find_first_not_of(' ', verdict.size()) != 9 || colon == std::string::npos)
-        continue;
-      outline.push_back(verdict + " " + line.substr(9, colon - 9));
-      why[line.substr(9, colon - 9)] = line.substr(colon + 2);
-    }
-  }
-};
-
-class Doctor : public testing::Test {
- protected:
-  // An ideographic space and an emoji (a surrogate pair in UTF-16) in both folders.
-  TempDir base_;
-  fs::path dir_ = base_.path() / "nm\u3000\U0001F4E6 host",
-           data_ = base_.path() / "data\u3000\U0001F4E6";
-  fs::path exe_ = dir_ / host_exe().filename(), doctor_ = dir_ / doctor_exe().filename();
-
-  void SetUp() override {
-    fs::create_directories(dir_);
-    fs::create_directories(data_);
-    fs::copy_file(host_exe(), exe_);
-    fs::copy_file(doctor_exe(), doctor_);
-    if (under_wine()) clear_registry();
-  }
-  void TearDown() override {
-    if (under_wine()) clear_registry();
-  }
-  static void clear_registry() {
-    const auto error = clear_wine_registry();
-    ASSERT_EQ(error, std::nullopt) << *error;
-  }
-  RunResult run_in(const fs::path& exe, Lines args, std::string input = "") const {
-    RunOptions o;
-    o.args = std::move(args);
-    o.input = std::move(input);
-    o.exe = exe;
-    o.env["QTM_DATA_DIR"] = host_path(data_);
-    return run(o);
-  }
-};
-
-TEST_F(Doctor, HelpAndUnknownOptions) {
-  const struct {
-    Lines args;
-    int exit_code;
-    std::string out, err;
-  } cases[] = {{{"--help"}, 0, "Usage: nmhost-doctor [--json]\n", ""},
-               {{"--json", "--fix"}, 1, "", "nmhost-doctor: unknown option --fix\n\nUsage: "}};
-  for (const auto& c : cases) {
-    const auto r = run_in(doctor_, c.args);
-    EXPECT_EQ(r.exit_code, c.exit_code);
-    EXPECT_TRUE(r.out.starts_with(c.out) && r.out.empty() == c.out.empty()) << r.out;
-    EXPECT_TRUE(r.err.starts_with(c.err) && r.err.empty() == c.err.empty()) << r.err;
-  }
-}
-
-// A registered host that has talked to a browser, and a stale endpoint file:
-// only warnings, in text and in JSON.
-TEST_F(Doctor, HealthyInstallationInTextAndJson) {
+// An ideographic space and an emoji (a surrogate pair in UTF-16) in both
+// folders; a registered host that has talked to a browser, and a stale
+// endpoint file: only warnings, in text and in JSON.
+TEST(Doctor, HealthyInstallationInTextAndJson) {
+  TempDir base;
+  const fs::path dir = base.path() / "nm\u3000\U0001F4E6 host",
+                 data = base.path() / "data\u3000\U0001F4E6", exe = dir / host_exe().filename(),
+                 doctor = dir / build_exe("nmhost-doctor").filename();
+  fs::create_directories(dir);
+  fs::create_directories(data);
+  fs::copy_file(host_exe(), exe);
+  fs::copy_file(build_exe("nmhost-doctor"), doctor);
+  const auto run_in = [&](const fs::path& program, Lines args, std::string input = "") {
+    return run({std::move(args), std::move(input), {{"QTM_DATA_DIR", host_path(data)}}, program});
+  };
   if (under_wine()) {
-    ASSERT_EQ(run_in(exe_, {"--register"}).exit_code, 0);
+    clear_wine_registry();
+    ASSERT_EQ(run_in(exe, {"--register"}).exit_code, 0);
   }
   const std::string ua = R"("userAgent":"Mozilla/5.0 Chrome/120.0 Safari/537.36")";
   const auto host =
-      run_in(exe_, {kOrigin},
+      run_in(exe, {kOrigin},
              frame(R"({"hello":true,"v":"2.0",)" + ua + "}") +
                  frame(R"({"declined":{"why":"file-type","name":"a.zip"},"v":"2.0",)" + ua + "}"));
   ASSERT_EQ(split_frames(host.out).size(), 2u) << host.err;
-  // A port nothing listens on any more, and a process id no system hands out.
-  uint16_t port = 0;
-  {
-    auto listener = nm::os::TcpListener::bind_loopback();
-    ASSERT_TRUE(listener.ok()) << listener.error();
-    port = listener->port();
-  }
-  write_text(data_ / "downloads.json",
+  // A process id no system hands out.
+  const uint16_t port = stale_port();
+  write_text(data / "downloads.json",
              R"({"settings": {"browsers": [["Mozilla Firefox", false]]}})");
-  write_text(data_ / "ipc.json",
+  write_text(data / "ipc.json",
              "{\"port\":" + std::to_string(port) + ",\"token\":\"t\",\"pid\":99999996}");
 
-  const auto r = run_in(doctor_, {});
+  // Check lines: a verdict padded to nine columns, the name, ": " and why.
+  const auto r = run_in(doctor, {});
   EXPECT_EQ(r.exit_code, 0) << r.out;
   EXPECT_EQ(r.err, "");
-  Said said(r.out);
+  Lines outline;
+  std::map<std::string, std::string> why;
+  std::istringstream in(r.out);
+  for (std::string line; std::getline(in, line);) {
+    const std::string verdict = line.substr(0, line.find(' '));
+    const size_t colon = line.find(": ");
+    if ((verdict != "ok" && verdict != "warning" && verdict != "problem") ||
+        line.find_first_not_of(' ', verdict.size()) != 9 || colon == std::string::npos)
+      continue;
+    outline.push_back(verdict + " " + line.substr(9, colon - 9));
+    why[line.substr(9, colon - 9)] = line.substr(colon + 2);
+  }
   Lines expected = {
       "ok nmhost",   "ok data directory",        "ok downloads.json",          "ok capture options",
       "ok ipc.json", "warning application port", "warning application process"};
@@ -114,28 +67,30 @@ TEST_F(Doctor, HealthyInstallationInTextAndJson) {
     if (under_wine()) expected.push_back("ok " + std::string(family) + " in HKCU");
   if (!under_wine()) expected.push_back("ok registration");
   expected.insert(expected.end(), {"ok extension-seen", "ok log"});
-  EXPECT_EQ(said.outline, expected) << r.out;
-  EXPECT_EQ(said.why["nmhost"], host_path(exe_));
-  EXPECT_EQ(said.why["data directory"],
-            host_path(data_) + " (named by the environment variable QTM_DATA_DIR)");
-  const std::string where = "nothing listens on 127.0.0.1:" + std::to_string(port) + " (";
-  EXPECT_TRUE(said.why["application port"].starts_with(where)) << said.why["application port"];
-  EXPECT_EQ(said.why["application process"], "process 99999996 is not running");
+  EXPECT_EQ(outline, expected) << r.out;
+  EXPECT_EQ(why["nmhost"], host_path(exe));
+  EXPECT_EQ(why["data directory"],
+            host_path(data) + " (named by the environment variable QTM_DATA_DIR)");
+  EXPECT_TRUE(why["application port"].starts_with(
+      "nothing listens on 127.0.0.1:" + std::to_string(port) + " ("))
+      << why["application port"];
+  EXPECT_EQ(why["application process"], "process 99999996 is not running");
   EXPECT_NE(r.out.find("\n           Google Chrome: extension 2.0\n"), std::string::npos) << r.out;
   if (under_wine()) {
-    EXPECT_EQ(said.why["Chrome in HKCU"],
+    EXPECT_EQ(why["Chrome in HKCU"],
               "HKCU\\Software\\Google\\Chrome\\NativeMessagingHosts\\com."
               "qartorvaneldownloadmanager.host names " +
-                  host_path(dir_ / "com.qartorvaneldownloadmanager.host.json") +
-                  ", through which Chrome starts " + host_path(exe_));
+                  host_path(dir / "com.qartorvaneldownloadmanager.host.json") +
+                  ", through which Chrome starts " + host_path(exe));
   }
 
-  const auto j = run_in(doctor_, {"--json"});
+  const auto j = run_in(doctor, {"--json"});
+  EXPECT_EQ(j.exit_code, 0);
   ASSERT_EQ(j.out.find('\n'), j.out.size() - 1) << "one line";
   boost::json::value v;
   ASSERT_NO_THROW(v = boost::json::parse(j.out)) << j.out;
   EXPECT_EQ(v.at("program"), "nmhost-doctor");
-  EXPECT_EQ(v.at("data_dir").as_string(), host_path(data_));
+  EXPECT_EQ(v.at("data_dir").as_string(), host_path(data));
   EXPECT_EQ(v.at("data_dir_source"), "QTM_DATA_DIR");
   EXPECT_EQ(v.at("options").at("auto_types").as_string().size(), 1323u);
   EXPECT_EQ(boost::json::serialize(v.at("options").at("browsers")),
@@ -149,7 +104,16 @@ TEST_F(Doctor, HealthyInstallationInTextAndJson) {
                              "Options > File types"));
   EXPECT_EQ(v.at("checks").as_array().size(), expected.size());
   EXPECT_EQ(v.at("problems"), 0);
-  EXPECT_EQ(j.exit_code, 0);
+
+  // Help, and an unknown option refused.
+  const auto help = run_in(doctor, {"--help"}), unknown = run_in(doctor, {"--json", "--fix"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_TRUE(help.out.starts_with("Usage: nmhost-doctor [--json]\n") && help.err.empty());
+  EXPECT_EQ(unknown.exit_code, 1);
+  EXPECT_TRUE(unknown.out.empty() &&
+              unknown.err.starts_with("nmhost-doctor: unknown option --fix\n\nUsage: "))
+      << unknown.err;
+  if (under_wine()) clear_wine_registry();
 }
 
 }  // namespace

@@ -1,32 +1,44 @@
 #pragma once
 // Drives a built host over real pipes: the native program, or nmhost.exe
-// under Wine, as the environment of the test run says.
+// under Wine, as NMHOST_EXE says. The driver is a Linux program: it uses
+// POSIX directly.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <optional>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
+
+#include "ipc/extension_ids.hpp"
+#include "nmhost/manifest.hpp"
+#include "nmhost/registration.hpp"
+#include "platform/fs.hpp"
+#include "platform/net.hpp"
+
+extern char** environ;
 
 namespace e2e {
 
 namespace fs = std::filesystem;
+using Ms = std::chrono::milliseconds;
 
-// NMHOST_EXE: the host under test; an .exe is a Windows program run under Wine.
-fs::path host_exe();
-bool under_wine();
-// A tool of that build by its base name ("qtm-standin" -> ...exe under Wine).
-fs::path tool_exe(std::string_view name);
-// A path as the program under test sees it (Z:\... under Wine).
-std::string host_path(const fs::path& p);
-// nmhost-doctor of the same build, beside the host.
-fs::path doctor_exe();
-
-// The origin the host accepts.
 inline constexpr const char* kOrigin = "chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/";
-// What the host puts before the one line it writes on standard error.
 inline const std::string kPrefix = "qartorvaneldownloadmanager-nmhost: ";
 inline constexpr const char* kChromeUa =
     "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
@@ -34,120 +46,340 @@ inline constexpr const char* kChromeUa =
 inline constexpr const char* kFirefoxUa =
     "Mozilla/5.0 (Windows NT 10.0; Win64; x64; rv:133.0) Gecko/20100101 Firefox/133.0";
 
-std::string frame(std::string_view body);
-// Splits a stream of reply frames; a torn frame at the end is returned as is
-// in `rest`.
-std::vector<std::string> split_frames(std::string_view bytes, std::string* rest = nullptr);
+inline fs::path host_exe() {
+  const char* exe = std::getenv("NMHOST_EXE");
+  return exe ? exe : "";
+}
+inline bool under_wine() {
+  return host_exe().extension() == ".exe";
+}
+// A program of the same build: a tool ("tools/qtm-standin") or the doctor.
+inline fs::path build_exe(std::string_view name) {
+  fs::path p = host_exe().parent_path() / std::string(name);
+  return p += host_exe().extension();
+}
+// A path as the program under test sees it (Z:\... under Wine).
+inline std::string host_path(const fs::path& p) {
+  if (!under_wine()) return p.string();
+  std::string s = "Z:" + fs::absolute(p).string();
+  std::replace(s.begin(), s.end(), '/', '\\');
+  return s;
+}
 
-struct RunOptions {
-  std::vector<std::string> args;
-  std::string input;
-  std::map<std::string, std::string> env;  // added or replaced
-  std::vector<std::string> unset_env;
-  std::optional<fs::path> exe;  // another copy of the program
-  std::optional<fs::path> cwd;
-  std::chrono::milliseconds timeout{30000};
-};
+// An absent file reads as "".
+inline std::string read_text(const fs::path& p) {
+  auto text = nm::os::read_file(p);
+  return text ? *text : "";
+}
+inline std::vector<std::string> read_lines(const fs::path& p) {
+  std::vector<std::string> lines;
+  std::istringstream in(read_text(p));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+inline void write_text(const fs::path& p, std::string_view text) {
+  (void)nm::os::write_file(p, text);
+}
 
-struct RunResult {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-  bool timed_out = false;
-};
+// A port nobody listens on any more.
+inline uint16_t stale_port() {
+  auto listener = nm::os::TcpListener::bind_loopback();
+  return listener ? listener->port() : 0;
+}
+
+inline std::string frame(std::string_view body) {
+  std::string f;
+  for (int i = 0; i < 4; ++i) f += static_cast<char>(body.size() >> (8 * i) & 0xFF);
+  return f += body;
+}
+// The first whole frame's body, taken off the front of `bytes`.
+inline std::optional<std::string> take_frame(std::string_view& bytes) {
+  if (bytes.size() < 4) return std::nullopt;
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+  const uint32_t n = b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
+  if (bytes.size() - 4 < n) return std::nullopt;
+  std::string body(bytes.substr(4, n));
+  bytes.remove_prefix(4 + n);
+  return body;
+}
+// A torn frame at the end is left in `rest`.
+inline std::vector<std::string> split_frames(std::string_view bytes, std::string* rest = nullptr) {
+  std::vector<std::string> frames;
+  while (auto body = take_frame(bytes)) frames.push_back(std::move(*body));
+  if (rest) *rest = std::string(bytes);
+  return frames;
+}
 
 // A request line as the stand-in records it: every key at its empty value
 // but those given, in raw JSON ("cookie_jar" is written only when there is
 // one: give it within the value of "cookies").
-std::string request_line(const std::vector<std::pair<std::string, std::string>>& set);
+inline std::string request_line(const std::vector<std::pair<std::string, std::string>>& set) {
+  std::string line =
+      R"({"token":"t0k","url":null,"dir":null,"name":null,"later":false,"silent":false,)"
+      R"("start_queue":false,"referer":null,"cookies":null,"user_agent":null,"final_url":null,)"
+      R"("size":null,"mime":null,"post":null,"post_type":null,"private":false,"proxy":null,)"
+      R"("proxy_pac":null,"proxy_login":false,"query":null,"api":null,"action":null,"ids":[],)"
+      R"("category":null,"queue":null,"pair":false,"exit":false,"startup":false,"show":null,)"
+      R"("video_page":null,"video_title":null,"panel_hide_site":null,"links":[],)"
+      R"("exclude_site":null})";
+  for (const auto& [key, value] : set) {
+    const size_t at = line.find("\"" + key + "\":") + key.size() + 3;
+    line.replace(at, line.find_first_of(",}", at) - at, value);
+  }
+  return line;
+}
 
-// Starts the program, writes the input, closes standard input, reads both
-// outputs to their ends and waits.
-RunResult run(const RunOptions& options);
+struct RunOptions {
+  std::vector<std::string> args{};
+  std::string input{};
+  std::map<std::string, std::string> env{};  // added or replaced
+  std::optional<fs::path> exe{};             // instead of the host under test
+  Ms timeout{30000};
+};
 
-// A running host for a conversation: write frames, read replies one by one.
+struct RunResult {
+  int exit_code = -1;
+  std::string out, err;
+};
+
+// A running program for a conversation: write frames, read replies one by one.
 class Session {
  public:
-  explicit Session(const RunOptions& options);
-  ~Session();
+  explicit Session(const RunOptions& o) {
+    int p[3][2];  // standard input, output and error; the child's end is p[i][i != 0]
+    for (auto& fds : p)
+      if (pipe2(fds, O_CLOEXEC)) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    for (int i = 0; i < 3; ++i) posix_spawn_file_actions_adddup2(&fa, p[i][i != 0], i);
+    const fs::path exe = o.exe ? *o.exe : host_exe();
+    std::vector<std::string> args = {exe.string()}, env;
+    if (under_wine()) args.insert(args.begin(), "wine");
+    args.insert(args.end(), o.args.begin(), o.args.end());
+    auto set = o.env;
+    if (under_wine()) {
+      set["WINEDEBUG"] = "-all";
+      // Wine reads Unix file names, arguments and variables in the locale's
+      // character set; the tests write them in UTF-8.
+      set["LC_ALL"] = "C.UTF-8";
+    }
+    for (char** e = environ; *e; ++e)
+      if (const std::string kv = *e; !set.contains(kv.substr(0, kv.find('=')))) env.push_back(kv);
+    for (const auto& [k, v] : set) env.push_back(k + "=" + v);
+    const auto pointers = [](std::vector<std::string>& strings) {
+      std::vector<char*> p;
+      for (auto& s : strings) p.push_back(s.data());
+      p.push_back(nullptr);
+      return p;
+    };
+    const int rc = posix_spawnp(&pid_, args[0].c_str(), &fa, nullptr, pointers(args).data(),
+                                pointers(env).data());
+    posix_spawn_file_actions_destroy(&fa);
+    for (int i = 0; i < 3; ++i) ::close(p[i][i != 0]);
+    in_ = p[0][1], out_ = p[1][0], err_ = p[2][0];
+    if (rc != 0) throw std::runtime_error("cannot start " + exe.string());
+    signal(SIGPIPE, SIG_IGN);
+  }
+  ~Session() {
+    for (const int fd : {in_, out_, err_})
+      if (fd >= 0) ::close(fd);
+    if (int st; pid_ > 0 && waitpid(pid_, &st, WNOHANG) == 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &st, 0);
+    }
+  }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  bool write(std::string_view bytes);
-  // The next reply body; none on time-out or end of output.
-  std::optional<std::string> read_reply(
-      std::chrono::milliseconds timeout = std::chrono::seconds(30));
+  // Keeps reading the outputs while writing, so that a host answering a long
+  // input never blocks on a full pipe.
+  bool write(std::string_view bytes) {
+    fcntl(in_, F_SETFL, fcntl(in_, F_GETFL) | O_NONBLOCK);
+    while (!bytes.empty()) {
+      const ssize_t w = ::write(in_, bytes.data(), std::min<size_t>(bytes.size(), 65536));
+      if (w > 0) {
+        bytes.remove_prefix(static_cast<size_t>(w));
+      } else if (errno != EINTR) {
+        if (errno != EAGAIN) return false;
+        pollfd fds[3] = {{in_, POLLOUT, 0}, {out_, POLLIN, 0}, {err_, POLLIN, 0}};
+        poll(fds, 3, 1000);
+        if (fds[1].revents || fds[2].revents) fill(Ms(0));
+      }
+    }
+    return true;
+  }
+  // None on time-out or end of output.
+  std::optional<std::string> read_reply(Ms timeout = Ms(30000)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      std::string_view bytes = out_buf_;
+      if (auto body = take_frame(bytes)) {
+        out_buf_.erase(0, out_buf_.size() - bytes.size());
+        return body;
+      }
+      if (until(deadline).count() <= 0 || out_ < 0) return std::nullopt;
+      fill(until(deadline));
+    }
+  }
   // Closes standard input and waits for the end.
-  RunResult finish(std::chrono::milliseconds timeout = std::chrono::seconds(30));
-  void close_output();  // closes our end of the host's standard output
+  RunResult finish(Ms timeout = Ms(30000)) {
+    close_fd(in_);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while ((out_ >= 0 || err_ >= 0) && until(deadline).count() > 0) fill(until(deadline));
+    if (out_ >= 0 || err_ >= 0) kill(pid_, SIGKILL);
+    int st = 0;
+    waitpid(pid_, &st, 0);
+    pid_ = -1;
+    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, std::move(out_buf_), std::move(err_buf_)};
+  }
+  void close_output() { close_fd(out_); }
   int pid() const { return pid_; }
 
  private:
-  bool fill(std::chrono::milliseconds timeout);
+  static Ms until(std::chrono::steady_clock::time_point deadline) {
+    return std::chrono::duration_cast<Ms>(deadline - std::chrono::steady_clock::now());
+  }
+  static void close_fd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+  // Reads whatever is ready on the outputs.
+  void fill(Ms timeout) {
+    pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+    if ((out_ < 0 && err_ < 0) || poll(fds, 2, static_cast<int>(timeout.count())) <= 0) return;
+    char buf[65536];
+    for (int i = 0; i < 2; ++i) {
+      int& fd = i == 0 ? out_ : err_;
+      if (fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      const ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n > 0)
+        (i == 0 ? out_buf_ : err_buf_).append(buf, static_cast<size_t>(n));
+      else if (n == 0 || errno != EINTR)
+        close_fd(fd);
+    }
+  }
   int pid_ = -1;
   int in_ = -1, out_ = -1, err_ = -1;
   std::string out_buf_, err_buf_;
 };
 
+// Writes the input, closes standard input, reads both outputs to their ends.
+inline RunResult run(const RunOptions& o) {
+  Session s(o);
+  s.write(o.input);
+  return s.finish(o.timeout);
+}
+
 class TempDir {
  public:
-  explicit TempDir(std::string_view prefix = "nmhost-e2e-");
-  ~TempDir();
+  explicit TempDir(std::string_view prefix = "nmhost-e2e-") {
+    std::random_device rd;
+    path_ = fs::temp_directory_path() /
+            (std::string(prefix) + std::to_string(rd()) + std::to_string(rd()));
+    fs::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+  }
   const fs::path& path() const { return path_; }
 
  private:
   fs::path path_;
 };
 
-std::string read_text(const fs::path& p);
-void write_text(const fs::path& p, std::string_view text);
+// A program of Wine's own, such as reg or regedit.
+inline RunResult wine_tool(const char* name, const std::vector<std::string>& args) {
+  return run({.args = args, .exe = fs::path(name)});
+}
 
-// A program of Wine's own, such as reg or regedit, run under Wine.
-RunResult wine_tool(const char* name, const std::vector<std::string>& args);
-// Removes every key that registration writes, in both hives and both
-// registry views, with one regedit run; the error is regedit's output.
-// Under Wine only: its registry is shared by every test of the prefix.
-std::optional<std::string> clear_wine_registry();
+// Removes every key that registration writes, in both hives and registry
+// views, with one regedit run. Wine's registry is shared by every test of
+// the prefix.
+inline void clear_wine_registry() {
+  std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+  for (const char* hive : {"HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"}) {
+    // The second spelling is what 32-bit programs see.
+    for (const char* software : {"Software", "Software\\Wow6432Node"}) {
+      const auto remove = [&](std::string_view key, std::string_view leaf) {
+        text += "[-" + std::string(hive) + "\\" + software +
+                std::string(key.substr(std::string_view("Software").size())) + "\\" +
+                std::string(leaf) + "]\r\n";
+      };
+      for (std::string_view key : nm::host::kHostKeys) remove(key, nm::host::kHostName);
+      remove(nm::host::kExtensionsKey, nm::ipc::kQarStoreIdPending);
+    }
+  }
+  const fs::path file = fs::temp_directory_path() / ("nm-reg-clear-" + std::to_string(getpid()));
+  write_text(file, text);
+  const auto r = wine_tool("regedit", {"/S", host_path(file)});
+  fs::remove(file);
+  ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+}
 
-// The stand-in application (tools/standin), running on a data directory
-// until the object goes; its token is "t0k".
-class App {
- public:
-  explicit App(const fs::path& data, std::vector<std::string> options = {});
-  ~App();
-  App(const App&) = delete;
-  App& operator=(const App&) = delete;
-
- private:
-  fs::path data_;
-  std::unique_ptr<Session> session_;
+// The stand-in application (tools/standin) on a data directory until the
+// object goes; its token is "t0k".
+struct App : Session {
+  explicit App(const fs::path& data, std::vector<std::string> options = {})
+      : Session(standin(data, std::move(options))), data(data) {
+    for (int i = 0; i < 400 && !fs::exists(data / "ipc.json"); ++i)
+      std::this_thread::sleep_for(Ms(25));
+  }
+  ~App() {
+    write_text(data / "standin.stop", "");
+    finish(Ms(10000));
+  }
+  static RunOptions standin(const fs::path& data, std::vector<std::string> options) {
+    options.insert(options.end(), {"--token", "t0k", host_path(data)});
+    return {.args = std::move(options), .exe = build_exe("tools/qtm-standin")};
+  }
+  fs::path data;
 };
 
-// A data directory of its own, and the host run on it with the accepted
-// caller.
+// A data directory of its own, and the host (or a copy, exe) run on it with
+// the accepted caller.
 struct Host {
   TempDir data;
-  // The lines of requests.jsonl: what the stand-in was sent.
-  std::vector<std::string> requests() const;
+  std::optional<fs::path> exe;
+
+  // What the stand-in was sent.
+  std::vector<std::string> requests() const { return read_lines(data.path() / "requests.jsonl"); }
   // The log's messages, time stamps checked and removed.
-  std::vector<std::string> log() const;
-  // One host run with these message bodies; the reply bodies. The run must
-  // end with exit code 0.
+  std::vector<std::string> log() const {
+    static const std::regex line(
+        R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z  INFO nmhost qtm_nmhost: ([^\n]*)\n)");
+    const std::string text = read_text(data.path() / "logs" / "qtm.log");
+    std::vector<std::string> out;
+    for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it)
+      out.push_back((*it)[1]);
+    return out;
+  }
+  RunOptions options(std::map<std::string, std::string> env = {}) const {
+    env["QTM_DATA_DIR"] = host_path(data.path());
+    return {.args = {kOrigin}, .env = std::move(env), .exe = exe};
+  }
+  // One run with these message bodies that must end with code 0; the replies.
   std::vector<std::string> talk(const std::vector<std::string>& bodies,
-                                std::map<std::string, std::string> env = {},
-                                std::optional<fs::path> exe = std::nullopt) const;
+                                std::map<std::string, std::string> env = {}) const {
+    RunOptions o = options(std::move(env));
+    for (const auto& b : bodies) o.input += frame(b);
+    const auto r = run(o);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    return split_frames(r.out);
+  }
   // The one reply to one message ("<N replies>" otherwise).
-  std::string one(const std::string& body) const;
-  RunOptions options(std::map<std::string, std::string> env = {},
-                     std::optional<fs::path> exe = std::nullopt) const;
+  std::string one(const std::string& body) const {
+    auto replies = talk({body});
+    return replies.size() == 1 ? replies[0] : "<" + std::to_string(replies.size()) + " replies>";
+  }
 };
 
 // The host in a folder of its own, where an app-path file may name the
 // program it starts.
 struct InstalledHost : Host {
   TempDir install;
-  fs::path exe = install.path() / host_exe().filename();
-  InstalledHost() { fs::copy_file(host_exe(), exe); }
+  InstalledHost() { fs::copy_file(host_exe(), *(exe = install.path() / host_exe().filename())); }
 };
 
 }  // namespace e2e

@@ -1,7 +1,7 @@
 // --register and --unregister against the built host. Natively a stand-in
 // `reg` script beside the host keeps "keys" as files and records its
 // arguments; under Wine the host runs Wine's own reg.exe and the keys are read
-// back with it.
+// back with regedit.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -12,6 +12,7 @@ namespace e2e {
 namespace {
 
 using Args = std::vector<std::string>;
+using Keys = std::map<std::string, std::string>;
 
 const std::string kHost = "com.qartorvaneldownloadmanager.host";
 const std::string kChromiumFile = kHost + ".json", kFirefoxFile = kHost + ".firefox.json";
@@ -23,12 +24,13 @@ const char* const kKeys[] = {
     "Software\\BraveSoftware\\Brave-Browser\\NativeMessagingHosts",
     "Software\\Mozilla\\NativeMessagingHosts",
 };
-const std::string kExtensionKey = "Software\\Google\\Chrome\\Extensions\\kQarStoreIdPending";
+const std::string kPending = "kQarStoreIdPending";
+const std::string kExtensionKey = "Software\\Google\\Chrome\\Extensions\\" + kPending;
 
 // Keeps each key's default value in registry/<key with '/'>/default.
 constexpr std::string_view kStandInReg = R"sh(#!/bin/sh
 here=$(dirname "$0")
-{ echo "--"; for a in "$@"; do printf '%s\n' "$a"; done; } >>"$here/reg-calls"
+printf '%s|' "$@" >>"$here/reg-calls" && echo >>"$here/reg-calls"
 if [ -f "$here/reg-fail" ]; then cat "$here/reg-fail" >&2; exit 1; fi
 key="$here/registry/$(printf '%s' "$2" | tr '\\' '/')"
 case "$1" in
@@ -50,89 +52,84 @@ struct Install {
     fs::create_directories(dir);
     fs::copy_file(host_exe(), exe);
     if (under_wine()) {
-      clear_keys();
+      clear_wine_registry();
     } else {
       write_text(dir / "reg", kStandInReg);
       fs::permissions(dir / "reg", fs::perms::owner_all, fs::perm_options::add);
     }
   }
   ~Install() {
-    if (under_wine()) clear_keys();
-  }
-  static void clear_keys() {
-    const auto error = clear_wine_registry();
-    ASSERT_EQ(error, std::nullopt) << *error;
+    if (under_wine()) clear_wine_registry();
   }
 
   std::string path(const std::string& name = {}) const {
     return host_path(name.empty() ? exe : dir / name);
   }
   RunResult host(const Args& args, std::map<std::string, std::string> env = {}) const {
-    RunOptions o;
-    o.args = args;
-    o.env = std::move(env);
-    o.exe = exe;
-    return run(o);
+    return run({.args = args, .env = std::move(env), .exe = exe});
   }
 
-  // A key's default value, or none when the key is absent.
-  std::optional<std::string> query(const std::string& full) const {
+  // The default value of every key of ours, in both hives, by full name.
+  // Under Wine one regedit export a hive instead of a reg.exe start a key.
+  Keys keys() const {
+    Keys found;
+    const auto keep = [&](std::string name, std::string value) {
+      if (name.ends_with("\\" + kHost) || name.ends_with("\\" + kPending))
+        found[std::move(name)] = std::move(value);
+    };
     if (!under_wine()) {
-      std::string rel = full;
-      std::replace(rel.begin(), rel.end(), '\\', '/');
-      const fs::path value = dir / "registry" / rel / "default";
-      if (!fs::exists(value)) return std::nullopt;
-      return read_text(value);
+      std::error_code none;  // no key yet
+      for (const auto& e : fs::recursive_directory_iterator(dir / "registry", none)) {
+        if (e.path().filename() != "default") continue;
+        std::string name = e.path().parent_path().lexically_relative(dir / "registry").string();
+        std::replace(name.begin(), name.end(), '/', '\\');
+        keep(name, read_text(e.path()));
+      }
+      return found;
     }
-    const auto r = wine_tool("reg", {"query", full, "/ve"});
-    if (r.exit_code != 0) return std::nullopt;
-    const std::string mark = "REG_SZ    ";
-    const size_t at = r.out.find(mark);
-    if (at == std::string::npos) return "(no REG_SZ value) " + r.out;
-    return r.out.substr(at + mark.size(), r.out.find("\r\n", at) - at - mark.size());
+    for (const std::string hive : {"HKCU", "HKLM"}) {
+      const std::string root = hive == "HKCU" ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
+      const fs::path file = base.path() / "export.reg";
+      const auto r = wine_tool("regedit", {"/E", host_path(file), root + "\\Software"});
+      EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+      // UTF-16LE; our names and paths are ASCII.
+      std::string text;
+      for (const char c : read_text(file))
+        if (c != '\0') text += c;
+      std::istringstream in(text);
+      std::string key;
+      for (std::string line; std::getline(in, line);) {
+        if (line.ends_with('\r')) line.pop_back();
+        if (line.starts_with("[" + root + "\\")) {
+          key = hive + line.substr(root.size() + 1, line.size() - root.size() - 2);
+        } else if (line.starts_with("@=\"") && !key.empty()) {
+          std::string value;
+          for (size_t i = 3; i + 1 < line.size(); ++i) value += line[i += line[i] == '\\'];
+          keep(key, value);
+        }
+      }
+    }
+    return found;
   }
 
-  // What the stand-in tool was called with, one list per call.
-  std::vector<Args> reg_calls() const {
-    std::vector<Args> calls;
-    std::istringstream in(read_text(dir / "reg-calls"));
-    for (std::string line; std::getline(in, line);) {
-      if (line == "--")
-        calls.emplace_back();
-      else
-        calls.back().push_back(line);
-    }
-    return calls;
+  // What the stand-in tool was called with, a line a call, each argument ended by '|'.
+  std::vector<std::string> reg_calls() const { return read_lines(dir / "reg-calls"); }
+
+  Keys registered(const std::string& hive, bool firefox = true) const {
+    Keys keys;
+    for (size_t i = 0; i < (firefox ? 5 : 4); ++i)
+      keys[hive + "\\" + kKeys[i] + "\\" + kHost] = path(i < 4 ? kChromiumFile : kFirefoxFile);
+    return keys;
   }
 
-  void expect_keys(const std::string& hive, bool chromium, bool firefox) const {
-    for (size_t i = 0; i < 5; ++i) {
-      const auto v = query(hive + "\\" + kKeys[i] + "\\" + kHost);
-      if (i < 4 ? chromium : firefox)
-        EXPECT_EQ(v, path(i < 4 ? kChromiumFile : kFirefoxFile)) << hive << " " << kKeys[i];
-      else
-        EXPECT_EQ(v, std::nullopt) << hive << " " << kKeys[i];
-    }
-  }
-
-  std::string manifest(const std::string& first_key, const std::string& id) const {
+  std::string manifest(bool firefox) const {
     std::string escaped;
     for (const char c : path()) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    return "{\n  \"" + first_key + "\": [\n    \"" + id +
+    return "{\n  \"" +
+           std::string(firefox ? "allowed_extensions\": [\n    \"browser@qartorvanel.example"
+                               : "allowed_origins\": [\n    \"" + std::string(kOrigin)) +
            "\"\n  ],\n  \"description\": \"QAR Torvanel Download Manager\",\n  \"name\": \"" +
            kHost + "\",\n  \"path\": \"" + escaped + "\",\n  \"type\": \"stdio\"\n}";
-  }
-  std::string chromium_manifest() const {
-    return manifest("allowed_origins", "chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/");
-  }
-  std::string firefox_manifest() const {
-    return manifest("allowed_extensions", "browser@qartorvanel.example");
-  }
-  std::string registered_line() const {
-    return "registered " + kHost +
-           " for Chrome, Edge, Brave, Helium and the other Chromium browsers (" +
-           path(kChromiumFile) + "), and for Firefox, Zen and its other forks (" +
-           path(kFirefoxFile) + ")\n";
   }
 };
 
@@ -140,50 +137,52 @@ struct Install {
 // --all-users anywhere selects the machine hive.
 TEST(Registration, RegisterAndUnregisterInEitherHive) {
   Install in;
+  const std::string registered =
+      "registered " + kHost + " for Chrome, Edge, Brave, Helium and the other Chromium browsers (" +
+      in.path(kChromiumFile) + "), and for Firefox, Zen and its other forks (" +
+      in.path(kFirefoxFile) + ")\n";
   const struct {
     Args args;
-    bool registered;
-    std::string hive;
-    size_t calls;  // the stand-in's, so far; an unregister deletes six keys
+    std::string hive;  // registered there; none: unregistered
+    size_t calls;      // the stand-in's, so far; an unregister deletes six keys
   } steps[] = {
-      {{"--register"}, true, "HKCU", 5},
-      {{"--register"}, true, "HKCU", 10},  // a second run leaves the same state
-      {{"--unregister"}, false, "HKCU", 16},
-      {{"--unregister"}, false, "HKCU", 22},  // with nothing registered, every delete fails
-      {{"--register", "x", "--all-users"}, true, "HKLM", 27},
-      {{"--unregister", "--all-users"}, false, "HKLM", 33},
+      {{"--register"}, "HKCU", 5},
+      {{"--register"}, "HKCU", 10},  // a second run leaves the same state
+      {{"--unregister"}, "", 16},    // also the pending extension key, in the 32-bit view
+      {{"--unregister"}, "", 22},    // with nothing registered, every delete fails
+      {{"--register", "x", "--all-users"}, "HKLM", 27},
+      {{"--unregister", "--all-users"}, "", 33},
   };
   for (const auto& s : steps) {
     SCOPED_TRACE(s.args.back() + " " + std::to_string(s.calls));
-    if (s.calls == 16 && under_wine()) {
-      const auto add =
-          wine_tool("reg", {"add", "HKCU\\" + kExtensionKey, "/ve", "/d", "x", "/f", "/reg:32"});
-      ASSERT_EQ(add.exit_code, 0) << add.out;
+    if (s.calls == 16) {
+      if (under_wine()) {
+        const auto add =
+            wine_tool("reg", {"add", "HKCU\\" + kExtensionKey, "/ve", "/d", "x", "/f", "/reg:32"});
+        ASSERT_EQ(add.exit_code, 0) << add.out;
+      } else {
+        const fs::path key = in.dir / "registry/HKCU/Software/Google/Chrome/Extensions" / kPending;
+        fs::create_directories(key);
+        write_text(key / "default", "x");
+      }
     }
     const auto r = in.host(s.args);
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(r.out, s.registered ? in.registered_line() : kUnregistered);
+    EXPECT_EQ(r.out, s.hive.empty() ? kUnregistered : registered);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(read_text(in.dir / kChromiumFile), s.registered ? in.chromium_manifest() : "");
-    EXPECT_EQ(read_text(in.dir / kFirefoxFile), s.registered ? in.firefox_manifest() : "");
-    EXPECT_EQ(fs::exists(in.dir / kChromiumFile), s.registered);
-    in.expect_keys(s.hive, s.registered, s.registered);
-    in.expect_keys(s.hive == "HKCU" ? "HKLM" : "HKCU", false, false);
-    if (under_wine()) {
-      if (s.calls == 16) {
-        EXPECT_EQ(in.query("HKCU\\" + kExtensionKey), std::nullopt);
-      }
-      continue;
-    }
+    EXPECT_EQ(read_text(in.dir / kChromiumFile), s.hive.empty() ? "" : in.manifest(false));
+    EXPECT_EQ(read_text(in.dir / kFirefoxFile), s.hive.empty() ? "" : in.manifest(true));
+    EXPECT_EQ(fs::exists(in.dir / kChromiumFile), !s.hive.empty());
+    EXPECT_EQ(in.keys(), s.hive.empty() ? Keys{} : in.registered(s.hive));
+    if (under_wine()) continue;
     const auto calls = in.reg_calls();
     ASSERT_EQ(calls.size(), s.calls);
-    for (size_t i = 0; s.calls == 5 && i < 5; ++i) {
-      EXPECT_EQ(calls[i],
-                (Args{"add", "HKCU\\" + std::string(kKeys[i]) + "\\" + kHost, "/ve", "/t", "REG_SZ",
-                      "/d", in.path(i < 4 ? kChromiumFile : kFirefoxFile), "/f"}));
+    if (s.calls == 5) {
+      EXPECT_EQ(calls[0], "add|HKCU\\" + std::string(kKeys[0]) + "\\" + kHost +
+                              "|/ve|/t|REG_SZ|/d|" + in.path(kChromiumFile) + "|/f|");
     }
     if (s.calls == 16) {
-      EXPECT_EQ(calls.back(), (Args{"delete", "HKCU\\" + kExtensionKey, "/f", "/reg:32"}));
+      EXPECT_EQ(calls.back(), "delete|HKCU\\" + kExtensionKey + "|/f|/reg:32|");
     }
   }
 }
@@ -191,6 +190,19 @@ TEST(Registration, RegisterAndUnregisterInEitherHive) {
 // A failure ends the mode with exit code 1 and one line; what was written
 // before it stays. Wine always has its reg.exe, which cannot be made to fail.
 TEST(Registration, Failures) {
+  const std::string portable =
+      "portable mode: browser integration is not registered (nothing is written outside its "
+      "folder); install QAR Torvanel Download Manager to use it\n";
+  // One U+FFFD for each invalid sequence: a lone byte, a cut 3-byte and a cut 4-byte one.
+  const std::string reg_error =
+      " \t\xFF ERROR: A\xE2\x82"
+      "B\xF0\x9F\x98"
+      "C denied.\r\n\n";
+  const std::string reg_line =
+      "\xEF\xBF\xBD ERROR: A\xEF\xBF\xBD"
+      "B\xEF\xBF\xBD"
+      "C denied.\n";
+  const std::string enoent = "No such file or directory (os error 2)\n";
   const struct {
     std::string dir, file, text;  // made in the host's folder first
     bool no_reg;                  // and no reg tool anywhere
@@ -199,40 +211,10 @@ TEST(Registration, Failures) {
     bool chromium_manifest, chromium_keys;
     int calls;  // the stand-in's; -1: not under Wine
   } cases[] = {
-      {"data",
-       "",
-       "",
-       false,
-       {"--register"},
-       "portable mode: browser integration is not registered (nothing is written outside its "
-       "folder); install QAR Torvanel Download Manager to use it\n",
-       false,
-       false,
-       0},
+      {"data", "", "", false, {"--register"}, portable, false, false, 0},
       {kFirefoxFile, "", "", false, {"--register"}, "(os error)", true, true, 4},
-      // One U+FFFD for each invalid sequence: a lone byte, a cut 3-byte and a cut 4-byte one.
-      {"",
-       "reg-fail",
-       " \t\xFF ERROR: A\xE2\x82"
-       "B\xF0\x9F\x98"
-       "C denied.\r\n\n",
-       false,
-       {"--register", "--all-users"},
-       "\xEF\xBF\xBD ERROR: A\xEF\xBF\xBD"
-       "B\xEF\xBF\xBD"
-       "C denied.\n",
-       true,
-       false,
-       -1},
-      {"",
-       "",
-       "",
-       true,
-       {"--register"},
-       "No such file or directory (os error 2)\n",
-       true,
-       false,
-       -1},
+      {"", "reg-fail", reg_error, false, {"--register", "--all-users"}, reg_line, true, false, -1},
+      {"", "", "", true, {"--register"}, enoent, true, false, -1},
       {"", kChromiumFile, "{}", true, {"--unregister"}, "", false, false, -1},
   };
   for (const auto& c : cases) {
@@ -258,9 +240,11 @@ TEST(Registration, Failures) {
     } else {
       EXPECT_EQ(r.err, c.err.empty() ? "" : kPrefix + c.err);
     }
-    EXPECT_EQ(read_text(in.dir / kChromiumFile), c.chromium_manifest ? in.chromium_manifest() : "");
+    EXPECT_EQ(read_text(in.dir / kChromiumFile), c.chromium_manifest ? in.manifest(false) : "");
     EXPECT_FALSE(fs::is_regular_file(in.dir / kFirefoxFile));
-    if (!c.no_reg) in.expect_keys(c.args.size() > 1 ? "HKLM" : "HKCU", c.chromium_keys, false);
+    if (!c.no_reg) {
+      EXPECT_EQ(in.keys(), c.chromium_keys ? in.registered("HKCU", false) : Keys{});
+    }
     EXPECT_TRUE(c.dir != "data" || fs::is_empty(in.dir / "data"));
     if (!under_wine() && !c.no_reg) {
       EXPECT_EQ(in.reg_calls().size(), size_t(c.calls < 0 ? 1 : c.calls));

@@ -10,45 +10,34 @@
 namespace e2e {
 namespace {
 
-std::string utf16(std::string_view ascii) {
-  std::string out;
-  for (char c : ascii) out += {c, '\0'};
-  return out;
-}
-
-// A string of the version resource: its key in UTF-16 with its terminating
-// null, the padding nulls to the next 32-bit boundary, then the value up to
-// its own null.
-std::string version_string(const std::string& exe, std::string_view key) {
-  size_t at = exe.find(utf16(key) + std::string(2, '\0'));
-  if (at == std::string::npos) return "(no " + std::string(key) + ")";
-  at += 2 * key.size() + 2;
-  while (exe.compare(at, 2, std::string(2, '\0')) == 0) at += 2;
-  std::string value;
-  for (; exe[at] || exe[at + 1]; at += 2) value += exe[at + 1] ? '?' : exe[at];
-  return value;
-}
-
 TEST(WindowsResources, VersionAndManifestOfBothPrograms) {
   if (!under_wine()) GTEST_SKIP() << "the Windows programs carry the resources";
   const std::string version(nm::host::kHostVersion);
   unsigned v[3] = {};
   ASSERT_EQ(std::sscanf(version.c_str(), "%u.%u.%u", &v[0], &v[1], &v[2]), 3);
-  const struct {
-    fs::path exe;
-    std::string description;
-  } programs[] = {
-      {host_exe(), "QAR Torvanel Download Manager browser integration host"},
-      {doctor_exe(), "QAR Torvanel Download Manager browser integration check"},
-  };
-  for (const auto& p : programs) {
-    SCOPED_TRACE(p.exe.string());
-    const std::string exe = read_text(p.exe);
-    EXPECT_EQ(version_string(exe, "ProductName"), "QAR Torvanel Download Manager");
-    EXPECT_EQ(version_string(exe, "ProductVersion"), version);
-    EXPECT_EQ(version_string(exe, "FileVersion"), version);
-    EXPECT_EQ(version_string(exe, "FileDescription"), p.description);
-    EXPECT_EQ(version_string(exe, "OriginalFilename"), p.exe.filename().string());
+  for (const char* name : {"nmhost", "nmhost-doctor"}) {
+    const fs::path program = build_exe(name);
+    SCOPED_TRACE(program.string());
+    const std::string exe = read_text(program);
+    // A string of the version resource: its key in UTF-16 with its null, the
+    // padding nulls to the next 32-bit boundary, then the value up to its null.
+    const auto string = [&exe](std::string_view key) {
+      std::string utf16;
+      for (char c : key) utf16 += {c, '\0'};
+      size_t at = exe.find(utf16 + std::string(2, '\0'));
+      if (at == std::string::npos) return "(no " + std::string(key) + ")";
+      for (at += utf16.size() + 2; exe.compare(at, 2, std::string(2, '\0')) == 0;) at += 2;
+      std::string value;
+      for (; exe[at] || exe[at + 1]; at += 2) value += exe[at + 1] ? '?' : exe[at];
+      return value;
+    };
+    EXPECT_EQ(string("ProductName"), "QAR Torvanel Download Manager");
+    EXPECT_EQ(string("ProductVersion"), version);
+    EXPECT_EQ(string("FileVersion"), version);
+    EXPECT_EQ(string("FileDescription"),
+              "QAR Torvanel Download Manager browser integration " +
+                  std::string(name == std::string("nmhost") ? "host" : "check"));
+    EXPECT_EQ(string("OriginalFilename"), program.filename().string());
     // VS_FIXEDFILEINFO: its signature, then the structure version, then the
     // file version as major.minor and patch.0 in two 32-bit words.
     const size_t fixed = exe.find("\xBD\x04\xEF\xFE");
