@@ -105,8 +105,8 @@ TEST(Faults, StartsTheApplicationWhenItIsNotRunning) {
                {{"QTM_STANDIN_ARGS", "--token t0k --max-requests 2 --idle-exit-ms 30000" + delay}});
     EXPECT_EQ(replies, (std::vector<std::string>{R"({"ok":true})", R"({"ok":true})"}));
     EXPECT_EQ(h.requests(),
-              (std::vector<std::string>{request_line({{"url", R"("https://example.com/f.zip")"}}),
-                                        request_line({{"show", R"("options:panels")"}})}));
+              (std::vector<std::string>{request_line({"url", R"("https://example.com/f.zip")"}),
+                                        request_line({"show", R"("options:panels")"})}));
     // The stand-in ends after its requests and takes its ipc.json along.
     for (int i = 0; i < 200 && fs::exists(endpoint); ++i) std::this_thread::sleep_for(50ms);
   }

@@ -71,9 +71,9 @@ inline std::string read_text(const fs::path& p) {
   auto text = nm::os::read_file(p);
   return text ? *text : "";
 }
-inline std::vector<std::string> read_lines(const fs::path& p) {
+inline std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> lines;
-  std::istringstream in(read_text(p));
+  std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
@@ -111,9 +111,9 @@ inline std::vector<std::string> split_frames(std::string_view bytes, std::string
 }
 
 // A request line as the stand-in records it: every key at its empty value
-// but those given, in raw JSON ("cookie_jar" is written only when there is
-// one: give it within the value of "cookies").
-inline std::string request_line(const std::vector<std::pair<std::string, std::string>>& set) {
+// but those given, as key, raw JSON value, key, value... ("cookie_jar" is
+// written only when there is one: give it within the value of "cookies").
+inline std::string request_line(const std::vector<std::string>& set) {
   std::string line =
       R"({"token":"t0k","url":null,"dir":null,"name":null,"later":false,"silent":false,)"
       R"("start_queue":false,"referer":null,"cookies":null,"user_agent":null,"final_url":null,)"
@@ -122,9 +122,9 @@ inline std::string request_line(const std::vector<std::pair<std::string, std::st
       R"("category":null,"queue":null,"pair":false,"exit":false,"startup":false,"show":null,)"
       R"("video_page":null,"video_title":null,"panel_hide_site":null,"links":[],)"
       R"("exclude_site":null})";
-  for (const auto& [key, value] : set) {
-    const size_t at = line.find("\"" + key + "\":") + key.size() + 3;
-    line.replace(at, line.find_first_of(",}", at) - at, value);
+  for (size_t i = 0; i + 1 < set.size(); i += 2) {
+    const size_t at = line.find("\"" + set[i] + "\":") + set[i].size() + 3;
+    line.replace(at, line.find_first_of(",}", at) - at, set[i + 1]);
   }
   return line;
 }
@@ -344,7 +344,9 @@ struct Host {
   std::optional<fs::path> exe;
 
   // What the stand-in was sent.
-  std::vector<std::string> requests() const { return read_lines(data.path() / "requests.jsonl"); }
+  std::vector<std::string> requests() const {
+    return lines(read_text(data.path() / "requests.jsonl"));
+  }
   // The log's messages, time stamps checked and removed.
   std::vector<std::string> log() const {
     static const std::regex line(

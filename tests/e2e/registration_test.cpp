@@ -87,21 +87,22 @@ struct Install {
       }
       return found;
     }
-    for (const std::string hive : {"HKCU", "HKLM"}) {
-      const std::string root = hive == "HKCU" ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
+    // All of HKCU\Software is small; the machine's is large, so only our keys.
+    std::vector<std::string> exports = {"HKEY_CURRENT_USER\\Software"};
+    for (const char* key : kKeys) exports.push_back("HKEY_LOCAL_MACHINE\\" + std::string(key));
+    for (const auto& root : exports) {
       const fs::path file = base.path() / "export.reg";
-      const auto r = wine_tool("regedit", {"/E", host_path(file), root + "\\Software"});
-      EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
-      // UTF-16LE; our names and paths are ASCII.
-      std::string text;
+      fs::remove(file);
+      wine_tool("regedit", {"/E", host_path(file), root});  // nothing when the key is absent
+      const std::string hive = root.starts_with("HKEY_C") ? "HKCU" : "HKLM";
+      std::string text;  // UTF-16LE; our names and paths are ASCII
       for (const char c : read_text(file))
         if (c != '\0') text += c;
-      std::istringstream in(text);
       std::string key;
-      for (std::string line; std::getline(in, line);) {
+      for (std::string line : lines(text)) {
         if (line.ends_with('\r')) line.pop_back();
-        if (line.starts_with("[" + root + "\\")) {
-          key = hive + line.substr(root.size() + 1, line.size() - root.size() - 2);
+        if (line.starts_with("[HKEY_")) {
+          key = hive + line.substr(line.find('\\'), line.size() - line.find('\\') - 1);
         } else if (line.starts_with("@=\"") && !key.empty()) {
           std::string value;
           for (size_t i = 3; i + 1 < line.size(); ++i) value += line[i += line[i] == '\\'];
@@ -113,7 +114,7 @@ struct Install {
   }
 
   // What the stand-in tool was called with, a line a call, each argument ended by '|'.
-  std::vector<std::string> reg_calls() const { return read_lines(dir / "reg-calls"); }
+  std::vector<std::string> reg_calls() const { return lines(read_text(dir / "reg-calls")); }
 
   Keys registered(const std::string& hive, bool firefox = true) const {
     Keys keys;
