@@ -59,8 +59,8 @@ TEST(Doctor, HealthyInstallationInTextAndJson) {
   Lines expected = {
       "ok nmhost",   "ok data directory",        "ok downloads.json",          "ok capture options",
       "ok ipc.json", "warning application port", "warning application process"};
-  for (const char* family : {"Chrome", "Chromium", "Edge", "Brave", "Firefox"})
-    if (under_wine()) expected.push_back("ok " + std::string(family) + " in HKCU");
+  for (const std::string family : {"Chrome", "Chromium", "Edge", "Brave", "Firefox"})
+    if (under_wine()) expected.push_back("ok " + family + " in HKCU");
   if (!under_wine()) expected.push_back("ok registration");
   expected.insert(expected.end(), {"ok extension-seen", "ok log"});
   EXPECT_EQ(outline, expected) << r.out;
@@ -85,7 +85,7 @@ TEST(Doctor, HealthyInstallationInTextAndJson) {
   boost::json::value v;
   ASSERT_NO_THROW(v = boost::json::parse(j.out)) << j.out;
   EXPECT_EQ(v.at("program"), "nmhost-doctor");
-  EXPECT_EQ(v.at("data_dir").as_string(), host_path(data));
+  EXPECT_EQ(v.at("data_dir"), boost::json::string(host_path(data)));
   EXPECT_EQ(v.at("data_dir_source"), "QTM_DATA_DIR");
   EXPECT_EQ(boost::json::serialize(v.at("options").at("browsers")),
             R"([["Mozilla Firefox",false]])");

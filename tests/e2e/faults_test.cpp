@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <fstream>
-#include <functional>
 #include <iostream>
 #include <regex>
 #include <set>
@@ -82,24 +81,18 @@ TEST(Faults, ApplicationThatMisbehaves) {
 TEST(Faults, StartsTheApplicationWhenItIsNotRunning) {
   const std::string stale =
       R"({"port":)" + std::to_string(stale_port()) + R"(,"token":"t0k","pid":4242})" + "\n";
-  const struct {
-    const char* name;
-    std::function<void(const fs::path&)> prepare;
-  } cases[] = {
-      {"none", [](const fs::path&) {}},
-      {"stale", [&](const fs::path& f) { write_text(f, stale); }},
-      {"empty", [](const fs::path& f) { write_text(f, ""); }},
-      {"truncated", [&](const fs::path& f) { write_text(f, stale.substr(0, stale.size() / 2)); }},
-      {"a folder", [](const fs::path& f) { fs::create_directories(f / "inside"); }},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  // The endpoint file's text; "-": no file, none: a folder in its place.
+  const std::optional<std::string> texts[] = {"-", stale, "", stale.substr(0, stale.size() / 2),
+                                              std::nullopt};
+  for (const auto& text : texts) {
+    SCOPED_TRACE(text.value_or("a folder"));
     InstalledHost h;
     write_text(h.install.path() / "app-path",
                "\r\n  " + host_path(build_exe("tools/qtm-standin")) + "  \n");
     const fs::path endpoint = h.data.path() / "ipc.json";
-    c.prepare(endpoint);
-    const std::string delay = c.name == std::string("none") ? " --listen-delay-ms 300" : "";
+    if (!text) fs::create_directories(endpoint / "inside");
+    if (text && text != "-") write_text(endpoint, *text);
+    const std::string delay = text == "-" ? " --listen-delay-ms 300" : "";
     const auto replies =
         h.talk({R"({"url": "https://example.com/f.zip"})", R"({"openOptions": true})"},
                {{"QTM_STANDIN_ARGS", "--token t0k --max-requests 2 --idle-exit-ms 30000" + delay}});

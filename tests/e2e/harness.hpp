@@ -12,22 +12,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <map>
-#include <optional>
 #include <random>
 #include <regex>
 #include <sstream>
-#include <stdexcept>
-#include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
-#include "ipc/extension_ids.hpp"
-#include "nmhost/manifest.hpp"
-#include "nmhost/registration.hpp"
 #include "platform/fs.hpp"
 #include "platform/net.hpp"
 
@@ -66,7 +57,6 @@ inline std::string host_path(const fs::path& p) {
   return s;
 }
 
-// An absent file reads as "".
 inline std::string read_text(const fs::path& p) {
   auto text = nm::os::read_file(p);
   return text ? *text : "";
@@ -81,7 +71,6 @@ inline void write_text(const fs::path& p, std::string_view text) {
   (void)nm::os::write_file(p, text);
 }
 
-// A port nobody listens on any more.
 inline uint16_t stale_port() {
   auto listener = nm::os::TcpListener::bind_loopback();
   return listener ? listener->port() : 0;
@@ -208,7 +197,6 @@ class Session {
     }
     return true;
   }
-  // None on time-out or end of output.
   std::optional<std::string> read_reply(Ms timeout = Ms(30000)) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
@@ -243,7 +231,6 @@ class Session {
     if (fd >= 0) ::close(fd);
     fd = -1;
   }
-  // Reads whatever is ready on the outputs.
   void fill(Ms timeout) {
     pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
     if ((out_ < 0 && err_ < 0) || poll(fds, 2, static_cast<int>(timeout.count())) <= 0) return;
@@ -289,26 +276,33 @@ class TempDir {
   fs::path path_;
 };
 
-// A program of Wine's own, such as reg or regedit.
 inline RunResult wine_tool(const char* name, const std::vector<std::string>& args) {
   return run({.args = args, .exe = fs::path(name)});
 }
 
-// Removes every key that registration writes, in both hives and registry
-// views, with one regedit run. Wine's registry is shared by every test of
-// the prefix.
+// What registration writes: the host's key under each browser family's
+// key, and a pending extension's key that unregistering removes.
+inline const std::string kHost = "com.qartorvaneldownloadmanager.host";
+inline const char* const kKeys[] = {
+    "Software\\Google\\Chrome\\NativeMessagingHosts",
+    "Software\\Chromium\\NativeMessagingHosts",
+    "Software\\Microsoft\\Edge\\NativeMessagingHosts",
+    "Software\\BraveSoftware\\Brave-Browser\\NativeMessagingHosts",
+    "Software\\Mozilla\\NativeMessagingHosts",
+};
+inline const std::string kPending = "kQarStoreIdPending";
+inline const std::string kExtensionKey = "Software\\Google\\Chrome\\Extensions\\" + kPending;
+
+// Removes all of them, in both hives and registry views, with one regedit
+// run. Wine's registry is shared by every test of the prefix.
 inline void clear_wine_registry() {
   std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
-  for (const char* hive : {"HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"}) {
+  for (const std::string hive : {"[-HKEY_CURRENT_USER\\", "[-HKEY_LOCAL_MACHINE\\"}) {
     // The second spelling is what 32-bit programs see.
-    for (const char* software : {"Software", "Software\\Wow6432Node"}) {
-      const auto remove = [&](std::string_view key, std::string_view leaf) {
-        text += "[-" + std::string(hive) + "\\" + software +
-                std::string(key.substr(std::string_view("Software").size())) + "\\" +
-                std::string(leaf) + "]\r\n";
-      };
-      for (std::string_view key : nm::host::kHostKeys) remove(key, nm::host::kHostName);
-      remove(nm::host::kExtensionsKey, nm::ipc::kQarStoreIdPending);
+    for (const std::string view : {"Software", "Software\\Wow6432Node"}) {
+      for (const std::string key : kKeys)
+        text += hive + view + key.substr(8) + "\\" + kHost + "]\r\n";
+      text += hive + view + kExtensionKey.substr(8) + "]\r\n";
     }
   }
   const fs::path file = fs::temp_directory_path() / ("nm-reg-clear-" + std::to_string(getpid()));
@@ -343,7 +337,6 @@ struct Host {
   TempDir data;
   std::optional<fs::path> exe;
 
-  // What the stand-in was sent.
   std::vector<std::string> requests() const {
     return lines(read_text(data.path() / "requests.jsonl"));
   }
@@ -370,7 +363,6 @@ struct Host {
     EXPECT_EQ(r.exit_code, 0) << r.err;
     return split_frames(r.out);
   }
-  // The one reply to one message ("<N replies>" otherwise).
   std::string one(const std::string& body) const {
     auto replies = talk({body});
     return replies.size() == 1 ? replies[0] : "<" + std::to_string(replies.size()) + " replies>";
