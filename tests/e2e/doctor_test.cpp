@@ -37,10 +37,10 @@ TEST(Doctor, HealthyInstallationInTextAndJson) {
              frame(R"({"hello":true,"v":"2.0",)" + ua + "}") +
                  frame(R"({"declined":{"why":"file-type","name":"a.zip"},"v":"2.0",)" + ua + "}"));
   ASSERT_EQ(split_frames(host.out).size(), 2u) << host.err;
-  // A process id no system hands out.
-  const std::string port = std::to_string(stale_port());
   write_text(data / "downloads.json",
              R"({"settings": {"browsers": [["Mozilla Firefox", false]]}})");
+  // A port nothing listens on any more, and a process id no system hands out.
+  const std::string port = std::to_string(stale_port());
   write_text(data / "ipc.json", R"({"port":)" + port + R"(,"token":"t","pid":99999996})");
 
   // Check lines: a verdict padded to nine columns, the name, ": " and why.
