@@ -16,7 +16,7 @@ using Lines = std::vector<std::string>;
 // folders; a registered host that has talked to a browser, and a stale
 // endpoint file: only warnings, in text and in JSON.
 TEST(Doctor, HealthyInstallationInTextAndJson) {
-  TempDir base;
+  TempFolder base;
   const fs::path dir = base.path() / "nm\u3000\U0001F4E6 host",
                  data = base.path() / "data\u3000\U0001F4E6", exe = dir / host_exe().filename(),
                  doctor = dir / build_exe("nmhost-doctor").filename();

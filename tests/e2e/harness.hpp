@@ -13,18 +13,20 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
-#include <random>
 #include <regex>
 #include <sstream>
 #include <thread>
 #include <vector>
 
+#include "../unit/temp_folder.hpp"
 #include "platform/fs.hpp"
 #include "platform/net.hpp"
 
 extern char** environ;
 
 namespace e2e {
+// Unnamed, as the shared TempFolder is: each test file has its own copy.
+namespace {
 
 namespace fs = std::filesystem;
 using Ms = std::chrono::milliseconds;
@@ -257,25 +259,6 @@ inline RunResult run(const RunOptions& o) {
   return s.finish(o.timeout);
 }
 
-class TempDir {
- public:
-  explicit TempDir(std::string_view prefix = "nmhost-e2e-") {
-    std::random_device rd;
-    path_ = fs::temp_directory_path() /
-            (std::string(prefix) + std::to_string(rd()) + std::to_string(rd()));
-    fs::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
 inline RunResult wine_tool(const char* name, const std::vector<std::string>& args) {
   return run({.args = args, .exe = fs::path(name)});
 }
@@ -334,7 +317,7 @@ struct App : Session {
 // A data directory of its own, and the host (or a copy, exe) run on it with
 // the accepted caller.
 struct Host {
-  TempDir data;
+  TempFolder data;
   std::optional<fs::path> exe;
 
   std::vector<std::string> requests() const {
@@ -372,8 +355,9 @@ struct Host {
 // The host in a folder of its own, where an app-path file may name the
 // program it starts.
 struct InstalledHost : Host {
-  TempDir install;
+  TempFolder install;
   InstalledHost() { fs::copy_file(host_exe(), *(exe = install.path() / host_exe().filename())); }
 };
 
+}  // namespace
 }  // namespace e2e

@@ -79,7 +79,7 @@ TEST(EntryPoint, CallersAndFraming) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.input.substr(0, 20) + " " + (c.args.empty() ? "" : c.args[0]));
-    TempDir data;
+    TempFolder data;
     const auto r = run({c.args, c.input, {{"QTM_DATA_DIR", host_path(data.path())}}});
     std::string rest;
     EXPECT_EQ(split_frames(r.out, &rest), c.replies);

@@ -32,8 +32,8 @@ mv registry.new registry
 // A copy of the host in a folder of its own; spaces in both levels, so that
 // every path the host passes on must stay whole.
 struct Install {
-  TempDir base{"nm reg e2e "};
-  fs::path dir = base.path() / "host folder", exe = dir / host_exe().filename();
+  TempFolder base;
+  fs::path dir = base.path() / "nm reg e2e" / "host folder", exe = dir / host_exe().filename();
 
   Install() {
     fs::create_directories(dir);
