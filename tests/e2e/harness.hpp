@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "../unit/temp_folder.hpp"
+#include "../unit/fixtures.hpp"
 #include "platform/fs.hpp"
 #include "platform/net.hpp"
 
