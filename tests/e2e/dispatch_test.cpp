@@ -1,6 +1,5 @@
-// Every kind of message through the built host, with the stand-in
-// application on the other side of the link. The decisions themselves are
-// unit-tested; here one case a behaviour proves the wiring.
+// Every kind of message through the built host to the stand-in application;
+// the decisions are unit-tested, one case a behaviour proves the wiring.
 #include <gtest/gtest.h>
 
 #include "harness.hpp"

@@ -1,5 +1,4 @@
-// nmhost-doctor against a copy of the built host and doctor: what needs a
-// real process, file system and registry. Its verdicts are unit-tested.
+// nmhost-doctor where it needs real processes, files and registry (verdicts: unit).
 #include <gtest/gtest.h>
 
 #include <boost/json.hpp>
@@ -12,9 +11,8 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// An ideographic space and an emoji (a surrogate pair in UTF-16) in both
-// folders; a registered host that has talked to a browser, and a stale
-// endpoint file: only warnings, in text and in JSON.
+// Folders with an ideographic space and an emoji (a UTF-16 surrogate pair), a
+// registered host that has talked to a browser, a stale ipc.json: only warnings.
 TEST(Doctor, HealthyInstallationInTextAndJson) {
   TempFolder base;
   const fs::path dir = base.path() / "nm\u3000\U0001F4E6 host",

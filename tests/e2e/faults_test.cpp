@@ -1,6 +1,4 @@
-// The host under faults of its peers and under load: an application that
-// misbehaves, a broken endpoint file, a browser that stops reading, a huge
-// frame, and two hosts sharing one data directory.
+// The host under faults of its peers and under load.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -71,10 +69,8 @@ TEST(Faults, ApplicationThatMisbehaves) {
   }
 }
 
-// Whatever is wrong with ipc.json, or when there is none, the host takes the
-// application for not running and starts the program that app-path names
-// (its blanks trimmed); the requests then arrive, also while it is still
-// starting to listen.
+// Whatever is wrong with ipc.json, the host starts the program app-path names
+// (blanks trimmed); the requests arrive, even while it starts to listen.
 TEST(Faults, StartsTheApplicationWhenItIsNotRunning) {
   const std::string stale =
       R"({"port":)" + std::to_string(stale_port()) + R"(,"token":"t0k","pid":4242})" + "\n";
@@ -102,9 +98,8 @@ TEST(Faults, StartsTheApplicationWhenItIsNotRunning) {
   }
 }
 
-// A browser that stops reading, before the reply or in the middle of a rules
-// summary of about 600 kB (many times what a pipe holds): the write fails,
-// the host reports it once and ends with code 1.
+// A browser that stops reading, before the reply or inside a 600 kB one: the
+// host reports it once and ends with code 1.
 TEST(Faults, OutputClosedByTheBrowser) {
   std::string types;
   while (types.size() < 600000) types += "EXT" + std::to_string(types.size()) + " ";
@@ -162,9 +157,7 @@ TEST(Faults, FourGiBFrameIsDrained) {
   EXPECT_EQ(s.finish().exit_code, 0);
 }
 
-// Two browsers' hosts at once on one data directory: the log keeps every line
-// whole, and extension-seen is always a whole list, finally of both browsers
-// with their last versions.
+// Two hosts on one data directory: every log line and extension-seen stay whole.
 TEST(Faults, TwoHostsShareTheDataDirectory) {
   constexpr int kMessages = 1000;
   Host h;

@@ -1,7 +1,5 @@
 #pragma once
-// Drives a built host over real pipes: the native program, or nmhost.exe
-// under Wine, as NMHOST_EXE says. The driver is a Linux program: it uses
-// POSIX directly.
+// Drives the host NMHOST_EXE names (an .exe under Wine) over real pipes; POSIX.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -101,9 +99,8 @@ inline std::vector<std::string> split_frames(std::string_view bytes, std::string
   return frames;
 }
 
-// A request line as the stand-in records it: every key at its empty value
-// but those given, as key, raw JSON value, key, value... ("cookie_jar" is
-// written only when there is one: give it within the value of "cookies").
+// A request line as the stand-in records it, with these keys set to raw JSON
+// (key, value, ...; "cookie_jar" goes within the value of "cookies").
 inline std::string request_line(const std::vector<std::string>& set) {
   std::string line =
       R"({"token":"t0k","url":null,"dir":null,"name":null,"later":false,"silent":false,)"
@@ -150,8 +147,7 @@ class Session {
     auto set = o.env;
     if (under_wine()) {
       set["WINEDEBUG"] = "-all";
-      // Wine reads Unix file names, arguments and variables in the locale's
-      // character set; the tests write them in UTF-8.
+      // Wine reads names, arguments and variables in the locale's encoding.
       set["LC_ALL"] = "C.UTF-8";
     }
     for (char** e = environ; *e; ++e)
@@ -182,8 +178,7 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // Keeps reading the outputs while writing, so that a host answering a long
-  // input never blocks on a full pipe.
+  // Reads the outputs while writing: a host answering a long input must not block.
   bool write(std::string_view bytes) {
     fcntl(in_, F_SETFL, fcntl(in_, F_GETFL) | O_NONBLOCK);
     while (!bytes.empty()) {
@@ -263,8 +258,7 @@ inline RunResult wine_tool(const char* name, const std::vector<std::string>& arg
   return run({.args = args, .exe = fs::path(name)});
 }
 
-// What registration writes: the host's key under each browser family's
-// key, and a pending extension's key that unregistering removes.
+// The host's key under each browser family, and the pending extension's key.
 inline const std::string kHost = "com.qartorvaneldownloadmanager.host";
 inline const char* const kKeys[] = {
     "Software\\Google\\Chrome\\NativeMessagingHosts",
@@ -276,8 +270,7 @@ inline const char* const kKeys[] = {
 inline const std::string kPending = "kQarStoreIdPending";
 inline const std::string kExtensionKey = "Software\\Google\\Chrome\\Extensions\\" + kPending;
 
-// Removes all of them, in both hives and registry views, with one regedit
-// run. Wine's registry is shared by every test of the prefix.
+// Removes them in both hives and views: Wine's registry is shared by every test.
 inline void clear_wine_registry() {
   std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
   for (const std::string hive : {"[-HKEY_CURRENT_USER\\", "[-HKEY_LOCAL_MACHINE\\"}) {
@@ -295,8 +288,7 @@ inline void clear_wine_registry() {
   ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
 }
 
-// The stand-in application (tools/standin) on a data directory until the
-// object goes; its token is "t0k".
+// The stand-in application on a data directory while the object lives; token "t0k".
 struct App : Session {
   explicit App(const fs::path& data, std::vector<std::string> options = {})
       : Session(standin(data, std::move(options))), data(data) {
@@ -314,8 +306,7 @@ struct App : Session {
   fs::path data;
 };
 
-// A data directory of its own, and the host (or a copy, exe) run on it with
-// the accepted caller.
+// The host (or a copy, exe) run on a data directory of its own by the companion.
 struct Host {
   TempFolder data;
   std::optional<fs::path> exe;
@@ -352,8 +343,7 @@ struct Host {
   }
 };
 
-// The host in a folder of its own, where an app-path file may name the
-// program it starts.
+// The host in a folder of its own, where app-path may name the program to start.
 struct InstalledHost : Host {
   TempFolder install;
   InstalledHost() { fs::copy_file(host_exe(), *(exe = install.path() / host_exe().filename())); }

@@ -6,8 +6,7 @@
 namespace e2e {
 namespace {
 
-// Callers that are not the extension are refused before any message is
-// read; the others get the host loop, which answers every frame.
+// Other callers are refused before any message is read; every frame is answered.
 TEST(EntryPoint, CallersAndFraming) {
   const auto refused = [](const std::string& args) {
     return "refusing caller [" + args + "]: not the QAR Torvanel Download Manager extension\n";
@@ -22,8 +21,7 @@ TEST(EntryPoint, CallersAndFraming) {
       error("refused", "invalid type: integer `1`, expected a boolean at line 1 column 2");
   // A body of exactly the limit is read and parsed.
   const std::string at_limit = "{\"pad\":\"" + std::string(1048576 - 10, 'a') + "\"}";
-  // A message within the limit whose refusal quotes it, escaped twice over:
-  // the error is cut so that the reply stays within what a browser takes.
+  // A refusal quoting a message escaped twice over is cut to what a browser takes.
   std::string quotes = R"({"rules":")", cut = R"({"ok":false,"error":"invalid type: string \")";
   for (int i = 0; i < 524280; ++i) quotes += R"(\")";
   for (int i = 0; i < 262127; ++i) cut += R"(\\\")";

@@ -1,7 +1,5 @@
-// --register and --unregister against the built host. Natively a stand-in
-// `reg` script beside the host keeps "keys" in a file and records its
-// arguments; under Wine the host runs Wine's own reg.exe and the keys are read
-// back with regedit.
+// --register and --unregister: natively against a stand-in `reg` script that
+// keeps keys in a file, under Wine against Wine's reg.exe, read back by regedit.
 #include <gtest/gtest.h>
 
 #include "harness.hpp"
@@ -29,8 +27,7 @@ esac
 mv registry.new registry
 )sh";
 
-// A copy of the host in a folder of its own; spaces in both levels, so that
-// every path the host passes on must stay whole.
+// A copy of the host; spaces in both folder levels, so every path must stay whole.
 struct Install {
   TempFolder base;
   fs::path dir = base.path() / "nm reg e2e" / "host folder", exe = dir / host_exe().filename();
@@ -63,8 +60,7 @@ struct Install {
         keep(line.substr(0, line.find('\t')), line.substr(line.find('\t') + 1));
       return found;
     }
-    // One regedit export instead of a reg.exe start a key: all of HKCU\Software,
-    // which is small, and of the machine's large one only our keys.
+    // One export of the small HKCU\Software; of the machine's large one, our keys.
     std::vector<std::string> exports = {"HKEY_CURRENT_USER\\Software"};
     for (const char* key : kKeys) exports.push_back("HKEY_LOCAL_MACHINE\\" + std::string(key));
     for (const auto& root : exports) {

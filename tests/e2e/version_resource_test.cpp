@@ -1,5 +1,4 @@
-// The version resource and the application manifest, read back from the
-// built Windows programs.
+// The version resource and application manifest of the built Windows programs.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -19,8 +18,7 @@ TEST(WindowsResources, VersionAndManifestOfBothPrograms) {
     const fs::path program = build_exe(name);
     SCOPED_TRACE(program.string());
     const std::string exe = read_text(program);
-    // A string of the version resource: its key in UTF-16 with its null, the
-    // padding nulls to the next 32-bit boundary, then the value up to its null.
+    // A string: its UTF-16 key and null, padding to 32 bits, the value to its null.
     const auto string = [&exe](std::string_view key) {
       std::string utf16;
       for (char c : key) utf16 += {c, '\0'};
@@ -38,8 +36,7 @@ TEST(WindowsResources, VersionAndManifestOfBothPrograms) {
               "QAR Torvanel Download Manager browser integration " +
                   std::string(name == std::string("nmhost") ? "host" : "check"));
     EXPECT_EQ(string("OriginalFilename"), program.filename().string());
-    // VS_FIXEDFILEINFO: its signature, then the structure version, then the
-    // file version as major.minor and patch.0 in two 32-bit words.
+    // VS_FIXEDFILEINFO: signature, structure version, major.minor, patch.0.
     const size_t fixed = exe.find("\xBD\x04\xEF\xFE");
     ASSERT_NE(fixed, std::string::npos);
     const auto word = [&](size_t i) {

@@ -1,6 +1,5 @@
 #pragma once
-// Properties shared by the fuzz targets. A failed check aborts, which
-// libFuzzer reports as a finding with the input that caused it.
+// Properties shared by the fuzz targets; a failed check aborts (a finding).
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -21,8 +20,7 @@ inline void check(bool ok, const char* what, std::string_view detail = {}) {
   if (!ok) fail(what, detail);
 }
 
-// The error ends with " at line L column C", and that position lies inside
-// the input: line L exists and C is at most its length.
+// The error ends with " at line L column C", a position inside the input.
 inline void check_position(std::string_view input, const std::string& error) {
   const size_t at = error.rfind(" at line ");
   check(at != std::string::npos, "error without a position", error);
@@ -43,8 +41,7 @@ inline void check_position(std::string_view input, const std::string& error) {
   check(column <= end - start + 1, "column beyond its line", error);
 }
 
-// A JSON object in valid UTF-8 whose first key is "ok" with a boolean: what
-// the browser expects of every reply.
+// What the browser expects of every reply: UTF-8 JSON, "ok" first, a boolean.
 inline void check_reply(std::string_view body) {
   check(nm::is_valid_utf8(body), "reply is not UTF-8", body);
   check(body.starts_with("{\"ok\":"), "reply does not begin with ok", body);

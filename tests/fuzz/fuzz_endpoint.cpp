@@ -1,5 +1,4 @@
-// ipc.json on arbitrary bytes: an error names a position inside the file; an
-// endpoint that was read reads back the same from the application's form.
+// ipc.json on arbitrary bytes: errors have positions; what is read round-trips.
 #include <cstdint>
 #include <string>
 #include <string_view>

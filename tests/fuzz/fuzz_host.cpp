@@ -1,11 +1,7 @@
-// The whole host loop on an arbitrary byte stream, in memory: one
-// well-formed reply frame for every complete frame, in order, and an error
-// only for a body cut short by the end of input.
-//
-// The data directory is a temporary folder. The application is unreachable:
-// there is no ipc.json, and the app-path file beside this program names a
-// program that does not exist, so a message for the application is answered
-// "not-running" at once and nothing is ever started.
+// The whole host loop on arbitrary bytes, in memory: one well-formed reply per
+// complete frame, in order, and an error only for a body cut short. The
+// application is unreachable (no ipc.json; app-path names a missing program),
+// so nothing is ever started.
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>

@@ -1,5 +1,4 @@
-// parse_message on arbitrary bytes: never crashes, and every error names a
-// position inside the input.
+// parse_message on arbitrary bytes: every error names a position in the input.
 #include <cstdint>
 #include <string_view>
 

@@ -1,5 +1,4 @@
-// The URL and pattern operations on arbitrary text. The input is split at
-// its first two NUL bytes into a URL, a pattern and a file name.
+// URL and pattern operations; the input's first two NULs split URL, pattern, name.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -13,8 +12,7 @@ namespace {
 
 using namespace nm::capture;
 
-// A plain "*" glob, by dynamic programming: the meaning the greedy matcher
-// must keep.
+// A plain "*" glob by dynamic programming: what the greedy matcher must mean.
 bool glob(std::string_view pattern, std::string_view subject) {
   std::vector<char> row(subject.size() + 1, 0), next(subject.size() + 1);
   row[0] = 1;
@@ -67,8 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   fuzz::check(joined == unspaced, "split_words lost text", pattern);
 
-  // host_of: lower case, no path, query or fragment; a host matches itself
-  // and its wildcard.
+  // host_of: lower case, no path, query or fragment; matches itself and *.host.
   const std::string host = host_of(url);
   fuzz::check(!has_ascii_upper(host), "host not lower-cased", host);
   fuzz::check(host.find_first_of("/?#") == std::string::npos, "host with a path", host);
@@ -80,8 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   (void)site_matches(host, pattern);
 
-  // address_matches: a "*" glob, ASCII case folded, the scheme left out
-  // unless the pattern names one.
+  // address_matches: a case-blind glob, the scheme left out unless named.
   const bool matched = address_matches(url, pattern);
   const std::string p = nm::ascii_lower(nm::trim_unicode(pattern));
   std::string subject = nm::ascii_lower(url);

@@ -1,5 +1,4 @@
-// downloads.json on arbitrary bytes: an error names a position inside the
-// file; rules that were read give a rules summary the extension can read.
+// downloads.json on arbitrary bytes: errors have positions; rules give a reply.
 #include <cstdint>
 #include <string_view>
 

@@ -1,5 +1,4 @@
-// The text operations on arbitrary bytes: no crash, and the sanitiser keeps
-// its promises (valid UTF-8 out of valid UTF-8 in, never longer than asked).
+// Text operations on arbitrary bytes; the sanitiser keeps UTF-8 and its length.
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>

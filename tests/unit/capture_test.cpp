@@ -28,8 +28,7 @@ TEST(Patterns, WordsHostsSitesAddressesTypesAndFileNames) {
   };
   for (const auto& [url, host] : cases) EXPECT_EQ(host_of(url), host) << url;
 
-  // Sites: a wildcard covers the domain and its subdomains; addresses: stars stand
-  // for any run, pieces may not overlap; types: a trailing star matches by prefix.
+  // Sites: *. covers the domain too; addresses: * is any run; types: trailing * prefix.
   using Match = bool (*)(std::string_view, std::string_view);
   const std::tuple<Match, const char*, const char*, bool> matches[] = {
       {site_matches, "example.com", "*.example.com", true},
@@ -90,8 +89,7 @@ constexpr const char* kChrome =
     "Chrome/124.0.0.0 Safari/537.36";
 constexpr const char* kEdge = "Mozilla/5.0 Chrome/124.0.0.0 Safari/537.36 Edg/124.0.2478.51";
 
-// The wire words, the gate's two reasons and the panel's site list are shown
-// end to end; these are the edges of the browser list and the video button.
+// The edges of the browser list and the video button (the rest is end to end).
 TEST(BrowserGate, AnyUntickedEntryOfTheNameRefuses) {
   CaptureRules rules;
   EXPECT_EQ(browser_gate(rules, ""), std::nullopt);
@@ -112,8 +110,7 @@ TEST(BrowserGate, AnyUntickedEntryOfTheNameRefuses) {
 }
 
 TEST(DecideDownload, AppliesTheTestsInOrder) {
-  // Rules are the defaults but for the fields given; the browser is Chrome
-  // unless the agent says otherwise.
+  // Default rules but for the fields given; Chrome unless the agent says otherwise.
   const struct Case {
     const char* url;
     std::optional<DeclineReason> want;
@@ -206,8 +203,7 @@ TEST(CaptureRules, WholeFileRejectedOldTypesUpgradedNotWrittenBack) {
   const std::string removed(LEGACY_AUTO_TYPES[0].substr(0, LEGACY_AUTO_TYPES[0].rfind(' ')));
   EXPECT_EQ(types_after_reading(removed), removed);
 
-  // Every field read, and the fall-back from a broken file, are shown end to end;
-  // an upgraded file is not written back.
+  // An upgraded file is not written back (every field is read end to end).
   EXPECT_EQ(read_capture_rules(" \r\n{}\n").value(), CaptureRules::defaults());
   EXPECT_EQ(read_capture_rules(R"({"settings":{}})").value(), CaptureRules::defaults());
   EXPECT_EQ(load_capture_rules(std::nullopt), CaptureRules::defaults());

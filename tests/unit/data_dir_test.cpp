@@ -27,8 +27,7 @@ TEST(DataDir, VariablePortableFolderRoamingAndTheLegacyMove) {
   EXPECT_EQ(portable_data_dir_for(fs::path("nmhost.exe")), std::nullopt);
   EXPECT_EQ(data_dir_from(std::nullopt, std::nullopt, std::nullopt), std::nullopt);
 
-  // The variable wins unchecked; present but empty, paths built on it resolve
-  // against the current folder.
+  // The variable wins unchecked; empty, it is the current folder.
   const fs::path missing = tmp / "not" / "there";
   EXPECT_EQ(data_dir_from(os::path_to_utf8(missing), exe, roaming), missing);
   EXPECT_FALSE(fs::exists(missing));

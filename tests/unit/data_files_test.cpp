@@ -47,8 +47,7 @@ TEST(Log, UtcTimesAndLinesAppendedUnchangedOrNothing) {
   log_line_in(tmp.path(), "lost");
   EXPECT_EQ(os::read_file(tmp / "logs").value(), "in the way");
 
-  // No data directory writes nothing, not even beside the current folder;
-  // an empty one is the current folder.
+  // No data directory writes nothing; an empty one is the current folder.
   TempFolder cwd;
   const fs::path old = fs::current_path();
   fs::current_path(cwd.path());
@@ -85,8 +84,7 @@ TEST(ExtensionSeen, ParsesAndRecordsChangesOnlyTakingTurns) {
   EXPECT_EQ(files, (std::set<std::string>{"extension-seen", "extension-seen.lock"}));
   EXPECT_EQ(unstamped(dir / "extension-seen.lock"), "");
 
-  // One host at a time updates the list; one that cannot have the lock waits a
-  // bounded time and then updates it anyway.
+  // A host that cannot have the lock waits a bounded time, then updates anyway.
   const auto lock_file = dir / kExtensionSeenLockFile;
   auto first = std::make_optional<os::FileLock>(lock_file);
   os::FileLock second(lock_file);

@@ -1,6 +1,5 @@
 #pragma once
-// Test support: a fresh temporary folder, and an environment variable changed
-// for one test (programs started meanwhile inherit it).
+// A fresh temporary folder; an environment variable changed for one test.
 #include <filesystem>
 #include <optional>
 #include <random>

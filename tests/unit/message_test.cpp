@@ -119,8 +119,7 @@ TEST(ParseMessage, ErrorsWithTheirPositionsFieldsAndNearestDoubles) {
               c.want + " at line " + std::to_string(c.line) + " column " + std::to_string(c.column))
         << c.body;
 
-  // What the end-to-end messages do not show: fields the host only keeps,
-  // array forms, and values skipped whatever their size.
+  // Beyond the end-to-end messages: kept fields, array forms, skipped values.
   auto m = parse_message(R"({"rules": true, "v": "2.0", "panel": true,
     "size": 18446744073709551615, "UserAgent": "ignored", "extra": {"a": [1, {"b": null}]},
     "extra": 1, "declined": {"why": "site"}, "cookieJar": [["n", "v", "d", true, "p", true, 1.5]]})");
@@ -182,8 +181,7 @@ TEST(JsonOutput, WriterAndReplies) {
   json::append_string(out, std::string("q\"b\\s/\b\t\n\f\r\0\x01\x1f\x7f é\xF0\x9F\x98\x80", 22));
   EXPECT_EQ(out, "\"q\\\"b\\\\s/\\b\\t\\n\\f\\r\\u0000\\u0001\\u001f\x7f é\xF0\x9F\x98\x80\"");
 
-  // A rules summary with every field, and declines with their words, are
-  // shown end to end; these are the edges.
+  // The edges; a full rules summary and the declines are shown end to end.
   Reply empty_list = success_reply();
   empty_list.excludedAddresses = std::vector<std::string>{};
   empty_list.minKb = 0;
@@ -196,8 +194,7 @@ TEST(JsonOutput, WriterAndReplies) {
   };
   for (const auto& [reply, want] : replies) EXPECT_EQ(serialize_reply(reply), want);
 
-  // No reply exceeds what a browser takes from its host: an error text that
-  // would is cut at a character boundary and marked; the rest stays.
+  // An error that would pass what a browser takes is cut at a character, marked.
   const std::string head = R"({"ok":false,"error":")", tail = R"(","why":"refused"})";
   const size_t room = kMaxMessageBytes - head.size() - tail.size();  // for the escaped error
   const size_t left = room - 3;                                      // beside the mark "…"
@@ -206,8 +203,7 @@ TEST(JsonOutput, WriterAndReplies) {
     for (size_t i = 0; i < n; ++i) out += s;
     return out;
   };
-  // Every kind of character is counted at its escaped length, so that the
-  // cut falls in the run of x behind them; runs of one kind are not split.
+  // Each character counts at its escaped length: the cut falls in the x behind.
   const std::string kinds = "\"\\\b\t\n\f\r \x01\x1F\x7F\u00E9\u20AC\U0001F600";
   std::string escaped;
   json::append_string(escaped, kinds);
@@ -227,8 +223,7 @@ TEST(JsonOutput, WriterAndReplies) {
   }
 }
 
-// Decoding and encoding again gives the text back when it is valid, and one
-// U+FFFD per invalid sequence otherwise.
+// Decoding and encoding gives valid text back, else one U+FFFD per bad sequence.
 TEST(Text, Utf8UnicodeWhiteSpaceAsciiCaseAndDebugQuotes) {
   for (const std::string valid :
        {"\x7F", "\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xEF\xBF\xBD",

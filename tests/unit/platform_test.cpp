@@ -1,7 +1,5 @@
-// The platform layer where its own behaviour matters (captured runs, the kinds
-// of errors callers act on, console output); what the end-to-end tests cannot
-// reach of the link, of starting the application and of registering. The
-// stand-in application (tools/standin) is built beside the unit tests.
+// The platform layer, and what the end-to-end tests cannot reach of the link,
+// of starting the application and of registering.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -29,8 +27,7 @@
 namespace nm::os {
 namespace {
 
-// Both streams far larger than a pipe's buffer, so a reader that drains one
-// stream before the other stalls the child and never returns.
+// Both streams far larger than a pipe holds: draining one first would hang.
 TEST(RunCaptured, ReadsBothStreamsAndTheExitCode) {
 #ifdef _WIN32
   TempFolder tmp;
@@ -40,8 +37,7 @@ TEST(RunCaptured, ReadsBothStreamsAndTheExitCode) {
                               {"/c", "type", f, "&", "type", f, "1>&2", "&", "exit", "7"});
   const std::string want_out(300000, 'a'), want_err(300000, 'a');
 #else
-  // `cat` also proves that standard input is empty rather than inherited;
-  // standard output ends long before the error stream does.
+  // `cat` proves standard input is empty, not inherited; output ends long before errors.
   const auto r = run_captured("/bin/sh", {"-c",
                                           "head -c 300000 /dev/zero | tr '\\0' o; cat; exec >&-; "
                                           "head -c 300000 /dev/zero | tr '\\0' e >&2; exit 7"});
@@ -83,8 +79,7 @@ TEST(SystemErrors, NotFoundIsTheKindCallersTellApart) {
 }
 
 #ifdef _WIN32
-// A pipe in non-blocking mode takes what fits and then reports success with
-// nothing written: the write must fail, not spin.
+// A non-blocking pipe reports success with nothing written: fail, not spin.
 TEST(Console, OutputThatTakesNothingFails) {
   HANDLE read_end = nullptr, write_end = nullptr;
   ASSERT_TRUE(CreatePipe(&read_end, &write_end, nullptr, 4096));
@@ -181,8 +176,7 @@ TEST(LinkToStandin, UnreachableWithoutListenerAndOnlyStandardHandlesLent) {
     EXPECT_LT(now_ms() - start, 1500);
   }
 
-  // A started program gets its standard handles and nothing else of ours: no
-  // inheritable pipe of the browser stays open in the application or in reg.exe.
+  // A started program gets only its standard handles: no browser pipe stays open.
   for (const bool captured : {false, true}) {
     SCOPED_TRACE(captured ? "captured run" : "detached start");
     TempFolder dir;
@@ -208,8 +202,7 @@ TEST(LinkToStandin, UnreachableWithoutListenerAndOnlyStandardHandlesLent) {
   }
 }
 
-// A program that ends at once is a failed start after the grace time, unless
-// the limit comes first; in Safari's run mode only an app bundle is started.
+// A program that ends at once failed to start; Safari's mode starts only a bundle.
 TEST(Deliver, ProgramThatEndsAtOnceIsNotStarted) {
   TempFolder dir;  // bin/ holds the host and app-path, data/ is the data directory
   const ScopedEnv data("QTM_DATA_DIR", os::path_display(dir / "data"));

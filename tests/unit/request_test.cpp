@@ -13,8 +13,7 @@
 namespace nm::host {
 namespace {
 
-// The fields a download from the browser fills are checked end to end; these
-// are the ones only the application's own features fill, and lists of two.
+// The fields only the application's own features fill (the rest: end to end).
 TEST(DownloadRequest, AllFieldsAndTheEdgesOfCopying) {
   ipc::AppRequest r;
   r.dir = "D:\\dl";
@@ -43,8 +42,7 @@ TEST(DownloadRequest, AllFieldsAndTheEdgesOfCopying) {
       R"("links":["https://a.example/1","https://a.example/2"],"exclude_site":null})"
       "\n");
 
-  // The end-to-end requests show paths, referrers, final addresses, posts,
-  // proxies and cookies passed on; these are the edges they do not.
+  // The edges of copying that the end-to-end requests do not show.
   const std::pair<const char*, const char*> cases[] = {
       {R"("filename": "a\\b/c.txt")", R"("name":"c.txt",)"},
       {R"("filename": "dir/")", R"("name":null,)"},
@@ -74,8 +72,7 @@ TEST(DescribeDownload, BrowserNamesSanitizedTextsWhoAndWhat) {
   const std::string chrome = "Mozilla/5.0 AppleWebKit/537.36 Chrome/124.0.0.0 Safari/537.36";
   const std::string firefox =
       "Mozilla/5.0 (Windows NT 10.0; rv:125.0) Gecko/20100101 Firefox/125.0";
-  // The browser's name: its brands first, then its user agent; the order of
-  // the tests decides, not the order of the list.
+  // Brands first, then the user agent; the order of the tests decides, not the list's.
   const std::tuple<std::string, std::vector<std::string>, const char*> cases[] = {
       {chrome, {"Brave", "Zen"}, "Zen Browser"},
       {chrome, {"Chromium", "Microsoft Edge", "Opera"}, "Opera"},
@@ -111,8 +108,7 @@ TEST(DescribeDownload, BrowserNamesSanitizedTextsWhoAndWhat) {
   };
   for (const auto& [text, n, want] : texts) EXPECT_EQ(sanitize_text(text, n), want) << text;
 
-  // The browser, a private window, and a site and name both given are shown
-  // end to end; these are the other shapes.
+  // The shapes the end-to-end log lines do not show.
   const std::tuple<std::string, std::string, std::string> shapes[] = {
       {"", "f.zip", "Opera keeps f.zip: EXPL"},
       {"example.com", "   ", "Opera keeps a download from example.com: EXPL"},
