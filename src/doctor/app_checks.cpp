@@ -158,11 +158,12 @@ void check_app_process(const std::string& where, uint32_t pid, bool connected,
   } else if (runs == true) {
     r.add(Verdict::ok, "application process", "process " + std::to_string(pid) + " is running");
   } else if (runs == false) {
-    r.add(connected ? Verdict::problem : Verdict::warning, "application process",
+    r.add(Verdict::warning, "application process",
           "process " + std::to_string(pid) + " is not running" +
               (connected ? std::string(", yet something listens on " + where +
-                                       ": another program may hold the port, and it would refuse "
-                                       "the host's requests")
+                                       ": another program holds the port. The host sends it "
+                                       "nothing and starts the application instead, which writes "
+                                       "ipc.json anew")
                          : std::string()));
   } else {
     r.add(Verdict::warning, "application process",

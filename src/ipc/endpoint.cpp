@@ -20,6 +20,12 @@ constexpr std::array<size_t, 2> kRequired = {kPort, kToken};
 
 }  // namespace
 
+bool endpoint_is_live(uint32_t pid, std::optional<bool> runs, std::optional<uint32_t> listener) {
+  if (pid == 0) return true;
+  if (runs == false) return false;
+  return !listener || *listener == pid;
+}
+
 Result<Endpoint> parse_endpoint(std::string_view bytes) {
   json::Cursor cursor(bytes);
   Endpoint ep;

@@ -2,6 +2,7 @@
 // The endpoint file the running application keeps in the data directory.
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,15 @@ struct Endpoint {
 
   bool operator==(const Endpoint&) const = default;
 };
+
+// Whether a request may go to whoever listens on the endpoint's port. The pid
+// names the application that wrote the file: when that process is gone, or
+// the system names another process as the port's listener, the file is
+// stale, and the port may be held by any local program, which must not be
+// handed the token, cookies and POST data. `runs` and `listener` are none
+// where the system will not say, and a pid of 0 names nobody: both are
+// trusted, as there is nothing to tell them by.
+bool endpoint_is_live(uint32_t pid, std::optional<bool> runs, std::optional<uint32_t> listener);
 
 // {"port":P,"token":"T","pid":N} or [P,"T",N], pid optional; only JSON white
 // space may surround the value. The error is the reader's text.

@@ -6,6 +6,7 @@
 #include "ipc/data_dir.hpp"
 #include "ipc/endpoint.hpp"
 #include "platform/clock.hpp"
+#include "platform/lookup.hpp"
 #include "platform/net.hpp"
 
 namespace nm::ipc {
@@ -23,7 +24,7 @@ Result<std::string> read_line(os::TcpStream& s) {
   char buf[8192];
   for (;;) {
     const int64_t left_ns = deadline - os::monotonic_ns();
-    if (left_ns <= 0) return os::TcpStream::recv_timeout_error();
+    if (left_ns <= 0) return os::TcpStream::timeout_error();
     // Without the time-out the wait is merely unbounded; carry on.
     s.set_recv_timeout(static_cast<int>((left_ns + 999999) / 1000000));
     // Room for the longest line and its line feed, and not a byte more.
@@ -45,7 +46,7 @@ Result<std::string> read_line(os::TcpStream& s) {
 AppAnswer exchange(const Endpoint& ep, const AppRequest& request) {
   auto conn = os::TcpStream::connect_loopback(ep.port, kConnectTimeoutMs);
   if (!conn) return AppAnswer::unreachable("cannot connect: " + conn.error());
-  if (auto sent = conn->send_all(serialize_request(request, ep.token)); !sent)
+  if (auto sent = conn->send_all(serialize_request(request, ep.token), kSendStallMs); !sent)
     return AppAnswer::failed(sent.error());
   auto line = read_line(*conn);
   conn->close();
@@ -68,6 +69,11 @@ AppAnswer interpret_answer(std::string_view line) {
 AppAnswer send_to_app_in(const fs::path& dir, const AppRequest& request) {
   auto ep = read_endpoint_in(dir);
   if (!ep) return AppAnswer::unreachable("endpoint file: " + ep.error());
+  // Asked only when there is a pid to tell by: the usual file has one.
+  if (ep->pid != 0 &&
+      !endpoint_is_live(ep->pid, os::process_exists(ep->pid), os::loopback_listener_pid(ep->port)))
+    return AppAnswer::unreachable("stale endpoint: process " + std::to_string(ep->pid) +
+                                  " does not listen on port " + std::to_string(ep->port));
   return exchange(*ep, request);
 }
 

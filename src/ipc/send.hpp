@@ -12,6 +12,9 @@ namespace nm::ipc {
 namespace fs = std::filesystem;
 
 inline constexpr int kConnectTimeoutMs = 500;
+// A send that makes no progress for this long ends the exchange: an
+// application that accepts and never reads must not hold the host.
+inline constexpr int kSendStallMs = 2000;
 // One deadline for the whole answer line, counted from the end of the request.
 inline constexpr int kAnswerTimeoutMs = 2000;
 // The longest answer line read, its line feed not counted: ample for any real

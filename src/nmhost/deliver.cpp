@@ -62,7 +62,9 @@ Result<os::Process> start_app(const fs::path& exe, const fs::path& exe_dir, bool
 fs::path program_to_start(const fs::path& exe_dir, const std::optional<std::string>& app_path) {
   if (app_path && is_valid_utf8(*app_path)) {
     const std::string_view path = trim_unicode(*app_path);
-    if (!path.empty()) return os::path_from_utf8(path);
+    // A relative path is the installation's, not whatever folder the
+    // browser happened to start the host in.
+    if (!path.empty()) return exe_dir / os::path_from_utf8(path);
   }
   return exe_dir / kAppProgram;
 }
@@ -78,7 +80,9 @@ std::optional<fs::path> find_app_bundle(const fs::path& exe) {
 
 Outcome deliver_to_app(const ipc::AppRequest& request, const DeliverSettings& settings) {
   // Lets the running application bring its window to the front in answer.
-  if (auto ep = ipc::read_endpoint(); ep && ep->pid != 0) os::allow_set_foreground(ep->pid);
+  // Never for the pid that the system reads as "any process".
+  if (auto ep = ipc::read_endpoint(); ep && ep->pid != 0 && ep->pid != kAnyProcess)
+    os::allow_set_foreground(ep->pid);
 
   ipc::AppAnswer first = ipc::send_to_app(request);
   if (first.kind != ipc::AppAnswer::Kind::unreachable) return from_answer(std::move(first));

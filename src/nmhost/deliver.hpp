@@ -16,6 +16,8 @@ namespace fs = std::filesystem;
 inline constexpr std::string_view kAppProgram = "qartorvaneldownloadmanager.exe";
 // Beside the host: a file naming another program to start.
 inline constexpr std::string_view kAppPathFile = "app-path";
+// The pid AllowSetForegroundWindow takes for "every process" (ASFW_ANY).
+inline constexpr uint32_t kAnyProcess = 0xFFFFFFFF;
 inline constexpr std::string_view kDidNotStart = "QAR Torvanel Download Manager did not start";
 
 struct Outcome {
@@ -53,7 +55,8 @@ struct DeliverSettings {
 Outcome deliver_to_app(const ipc::AppRequest& request, const DeliverSettings& settings);
 
 // The program to start: the trimmed content of `app-path` when there is one
-// that is UTF-8 and not blank, else the application beside the host.
+// that is UTF-8 and not blank (a relative path taken from exe_dir), else the
+// application beside the host.
 fs::path program_to_start(const fs::path& exe_dir, const std::optional<std::string>& app_path);
 // The nearest of the path itself and its ancestors whose last component has
 // the extension "app".

@@ -28,11 +28,13 @@ class TcpStream {
 
   // SO_RCVTIMEO (ms > 0); false when it cannot be set.
   bool set_recv_timeout(int ms);
-  // The system's error for a receive that ran out of time (what recv gives
-  // once SO_RCVTIMEO has passed).
-  static Error recv_timeout_error();
-  // Sends every byte; the error is the system's text.
-  Status send_all(std::string_view bytes);
+  // The system's error for a socket operation that ran out of time (what
+  // recv gives once SO_RCVTIMEO has passed), of the kind timed_out.
+  static Error timeout_error();
+  // Sends every byte. A send that makes no progress for stall_ms ends it
+  // with timeout_error(), so that a peer that stops
+  // reading cannot hold the host; otherwise the error is the system's text.
+  Status send_all(std::string_view bytes, int stall_ms);
   // Up to n bytes; 0 at the end of the stream; the error is the system's (a
   // receive time-out is of the kind timed_out). Interrupted reads are retried.
   Result<size_t> recv(char* buf, size_t n);
@@ -67,5 +69,10 @@ class TcpListener {
   intptr_t handle_ = -1;
   uint16_t port_ = 0;
 };
+
+// The process listening on 127.0.0.1:port (a listener on that address wins
+// over one on every address, as connections do); none when nothing listens
+// or the system will not say (POSIX is not asked; Wine names every owner 0).
+std::optional<uint32_t> loopback_listener_pid(uint16_t port);
 
 }  // namespace nm::os

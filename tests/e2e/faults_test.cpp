@@ -74,9 +74,15 @@ TEST(Faults, ApplicationThatMisbehaves) {
 TEST(Faults, StartsTheApplicationWhenItIsNotRunning) {
   const std::string stale =
       R"({"port":)" + std::to_string(stale_port()) + R"(,"token":"t0k","pid":4242})" + "\n";
+  // Another program on the port of an application that is gone: it is sent
+  // nothing, neither token nor cookies.
+  auto squatter = nm::os::TcpListener::bind_loopback();
+  ASSERT_TRUE(squatter.ok()) << squatter.error();
+  const std::string squatted =
+      R"({"port":)" + std::to_string(squatter->port()) + R"(,"token":"t0k","pid":4000000000})";
   // The endpoint file's text; "-": no file, none: a folder in its place.
-  const std::optional<std::string> texts[] = {"-", stale, "", stale.substr(0, stale.size() / 2),
-                                              std::nullopt};
+  const std::optional<std::string> texts[] = {
+      "-", stale, "", stale.substr(0, stale.size() / 2), std::nullopt, squatted};
   for (const auto& text : texts) {
     SCOPED_TRACE(text.value_or("a folder"));
     InstalledHost h;
@@ -96,6 +102,39 @@ TEST(Faults, StartsTheApplicationWhenItIsNotRunning) {
     // The stand-in ends after its requests and takes its ipc.json along.
     for (int i = 0; i < 200 && fs::exists(endpoint); ++i) std::this_thread::sleep_for(50ms);
   }
+  const auto connected = squatter->accept(0);
+  EXPECT_TRUE(connected.ok() && !connected->has_value()) << "the squatter was called";
+}
+
+// An application that accepts and never reads: a send that makes no progress
+// for 2 s ends the exchange, and the next message is answered.
+TEST(Faults, ApplicationThatStopsReading) {
+  Host h;
+  auto app = nm::os::TcpListener::bind_loopback();
+  ASSERT_TRUE(app.ok()) << app.error();
+  write_text(h.data.path() / "ipc.json",
+             R"({"port":)" + std::to_string(app->port()) + R"(,"token":"t0k","pid":0})");
+  // 340,000 empty cookies: a message under 1 MiB, a request line of 32 MB.
+  std::string jar = "[{}";
+  while (jar.size() < 1020000) jar += ",{}";
+  Session s(h.options());
+  const auto start = Clock::now();
+  s.write(frame(R"({"url":"https://a.test/f.zip","cookieJar":)" + jar + "]}"));
+  auto held = app->accept(10000);  // and never read
+  ASSERT_TRUE(held.ok() && held->has_value());
+  const auto reply = s.read_reply(20s);
+  const auto took = Clock::now() - start;
+  ASSERT_TRUE(reply);
+  // The send's time-out: EAGAIN on Linux, WSAETIMEDOUT (no text under Wine).
+  EXPECT_TRUE(std::regex_match(*reply, std::regex(R"(\{"ok":false,"error":".*\(os error )" +
+                                                  std::string(under_wine() ? "10060" : "11") +
+                                                  R"~(\)","why":"refused"\})~")))
+      << *reply;
+  EXPECT_GE(took, 1900ms);
+  EXPECT_LE(took, 10s);
+  s.write(frame(R"({"hello": true})"));
+  EXPECT_TRUE(s.read_reply(10s).value_or("").starts_with(kRulesHead));
+  EXPECT_EQ(s.finish().exit_code, 0);
 }
 
 // A browser that stops reading, before the reply or inside a 600 kB one: the

@@ -160,7 +160,7 @@ TEST(DoctorAppFiles, SettingsInEffectEndpointListenerAndProcess) {
       {valid, true, true, ipc + "ok" + port + "ok application process"},
       {R"([4711,"t",9])", false, false, ipc + "warning" + port + "warning application process"},
       {valid, false, true, ipc + "problem" + port + "ok application process"},
-      {valid, true, false, ipc + "ok" + port + "problem application process"},
+      {valid, true, false, ipc + "ok" + port + "warning application process"},
       {valid, false, std::nullopt, ipc + "warning" + port + "warning application process"},
       {R"({"port":4711,"token":"t"})", false, true,
        ipc + "warning" + port + "ok application process"},

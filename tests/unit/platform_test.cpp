@@ -269,6 +269,20 @@ TEST(Registration, RegSearchOrderExtensionIdsAndManifests) {
   remove_file(file);
 }
 
+#ifdef _WIN32
+// "C:a\b" lies under that drive's current folder: made as the system sees it,
+// not by walking up to the bare drive.
+TEST(Folders, DriveRelativePathIsMade) {
+  TempFolder tmp;
+  const fs::path cwd = fs::current_path();
+  fs::current_path(tmp.path());
+  const Status made = make_dirs(tmp.path().root_name() / fs::path(L"a\\b\\logs"));
+  fs::current_path(cwd);
+  EXPECT_TRUE(made) << made.error();
+  EXPECT_TRUE(is_dir(tmp / "a" / "b" / "logs"));
+}
+#endif
+
 TEST(ProgramToStart, AppBundleAndAppPath) {
   const std::pair<const char*, const char*> found[] = {
       {"/Applications/Torvanel.app/Contents/MacOS/nmhost", "/Applications/Torvanel.app"},
@@ -292,8 +306,10 @@ TEST(ProgramToStart, AppBundleAndAppPath) {
         << content;
   EXPECT_EQ(host::program_to_start(dir, "\n\n  /opt/q/my app  \r\n\n"), fs::path("/opt/q/my app"));
   EXPECT_EQ(host::program_to_start(dir, "\xe3\x80\x80/opt/q\xc2\xa0"), fs::path("/opt/q"));
+  // A relative path is the installation's, whatever folder the host runs in.
   EXPECT_EQ(host::program_to_start(dir, "\xef\xbb\xbf/opt/q\n"),
-            path_from_utf8("\xef\xbb\xbf/opt/q"));
+            dir / path_from_utf8("\xef\xbb\xbf/opt/q"));
+  EXPECT_EQ(host::program_to_start(dir, " bin/app.exe\n"), dir / "bin/app.exe");
 }
 
 }  // namespace

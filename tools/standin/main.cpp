@@ -236,7 +236,7 @@ void serve(os::TcpStream conn, const Options& o, const std::string& token, const
   const size_t step = o.trickle_ms ? 1 : answer.size();
   for (size_t at = 0; at < answer.size(); at += step) {
     if (o.trickle_ms) os::sleep_ms(o.trickle_ms);
-    if (auto st = conn.send_all(std::string_view(answer).substr(at, step)); !st) {
+    if (auto st = conn.send_all(std::string_view(answer).substr(at, step), 10000); !st) {
       say("answering failed: " + st.error());
       return;
     }

@@ -86,21 +86,29 @@ bool TcpStream::set_recv_timeout(int ms) {
   return ::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
 }
 
-Error TcpStream::recv_timeout_error() {
-  return system_error(EAGAIN);
+Error TcpStream::timeout_error() {
+  Error e = system_error(EAGAIN);
+  e.kind = ErrorKind::timed_out;
+  return e;
 }
 
-Status TcpStream::send_all(std::string_view bytes) {
+Status TcpStream::send_all(std::string_view bytes, int stall_ms) {
   constexpr size_t kMaxChunk = 2147483647;
+  const int fd = static_cast<int>(handle_);
   while (!bytes.empty()) {
     const size_t chunk = bytes.size() < kMaxChunk ? bytes.size() : kMaxChunk;
-    // No SIGPIPE when the peer has gone: the error comes back as a value.
-    const ssize_t w = ::send(static_cast<int>(handle_), bytes.data(), chunk, MSG_NOSIGNAL);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return last_system_error();
+    // Never blocks, so that a full buffer is waited for with a bound; no
+    // SIGPIPE when the peer has gone: the error comes back as a value.
+    const ssize_t w = ::send(fd, bytes.data(), chunk, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (w >= 0) {
+      bytes.remove_prefix(static_cast<size_t>(w));
+      continue;
     }
-    bytes.remove_prefix(static_cast<size_t>(w));
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return last_system_error();
+    const int r = wait_for(fd, POLLOUT, stall_ms);
+    if (r < 0) return last_system_error();
+    if (r == 0) return timeout_error();
   }
   return {};
 }
@@ -160,6 +168,10 @@ Result<std::optional<TcpStream>> TcpListener::accept(int timeout_ms) {
     if (errno == EINTR || errno == ECONNABORTED || errno == EAGAIN) continue;
     return last_system_error();
   }
+}
+
+std::optional<uint32_t> loopback_listener_pid(uint16_t) {
+  return std::nullopt;
 }
 
 }  // namespace nm::os

@@ -4,6 +4,10 @@
 #include <winsock2.h>
 
 #include <windows.h>
+// After windows.h: the table types need its definitions.
+#include <iphlpapi.h>
+
+#include <vector>
 
 #include "platform/error.hpp"
 
@@ -117,21 +121,39 @@ bool TcpStream::set_recv_timeout(int ms) {
                     sizeof v) == 0;
 }
 
-Error TcpStream::recv_timeout_error() {
+Error TcpStream::timeout_error() {
   return system_error(WSAETIMEDOUT);
 }
 
-Status TcpStream::send_all(std::string_view bytes) {
-  constexpr size_t kMaxChunk = 2147483647;
+Status TcpStream::send_all(std::string_view bytes, int stall_ms) {
+  const SOCKET s = as_socket(handle_);
+  // Non-blocking while sending, so that a full buffer is waited for with a
+  // bound; a blocking send would wait for the peer for good.
+  if (!set_blocking(s, false)) return wsa_error();
+  // Chunks small enough that each is taken as the peer reads, so that a
+  // peer that reads slowly but steadily keeps the send going.
+  constexpr size_t kMaxChunk = 64 * 1024;
   while (!bytes.empty()) {
     const int chunk = static_cast<int>(bytes.size() < kMaxChunk ? bytes.size() : kMaxChunk);
-    const int w = send(as_socket(handle_), bytes.data(), chunk, 0);
-    if (w == SOCKET_ERROR) {
-      if (WSAGetLastError() == WSAEINTR) continue;
-      return wsa_error();
+    const int w = send(s, bytes.data(), chunk, 0);
+    if (w != SOCKET_ERROR) {
+      bytes.remove_prefix(static_cast<size_t>(w));
+      continue;
     }
-    bytes.remove_prefix(static_cast<size_t>(w));
+    const int err = WSAGetLastError();
+    if (err == WSAEINTR) continue;
+    if (err != WSAEWOULDBLOCK) return system_error(err);
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(s, &writable);
+    FD_SET(s, &failed);
+    timeval tv = to_timeval(stall_ms);
+    const int r = select(0, nullptr, &writable, &failed, &tv);
+    if (r == SOCKET_ERROR) return wsa_error();
+    if (r == 0) return timeout_error();
   }
+  if (!set_blocking(s, true)) return wsa_error();
   return {};
 }
 
@@ -191,6 +213,40 @@ Result<std::optional<TcpStream>> TcpListener::accept(int timeout_ms) {
     if (err == WSAEINTR || err == WSAECONNRESET || err == WSAEWOULDBLOCK) continue;
     return system_error(err);
   }
+}
+
+std::optional<uint32_t> loopback_listener_pid(uint16_t port) {
+  // Loaded on first need from the system folder alone, not imported: every
+  // imported DLL costs each start of the host, and most runs never ask.
+  using GetTable = DWORD(WINAPI*)(PVOID, PDWORD, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
+  static const GetTable get_table = [] {
+    const HMODULE dll = LoadLibraryExW(L"iphlpapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return dll ? reinterpret_cast<GetTable>(
+                     reinterpret_cast<void*>(GetProcAddress(dll, "GetExtendedTcpTable")))
+               : nullptr;
+  }();
+  if (!get_table) return std::nullopt;
+  std::vector<char> buf;
+  DWORD size = 0;
+  DWORD rc = ERROR_INSUFFICIENT_BUFFER;
+  // The table may grow between the two calls: a few tries, then give up.
+  for (int i = 0; i < 4 && rc == ERROR_INSUFFICIENT_BUFFER; ++i) {
+    buf.resize(size ? size : sizeof(MIB_TCPTABLE_OWNER_PID));
+    size = static_cast<DWORD>(buf.size());
+    rc = get_table(buf.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_LISTENER, 0);
+  }
+  if (rc != NO_ERROR) return std::nullopt;
+  const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buf.data());
+  std::optional<uint32_t> any, loopback;
+  for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+    const MIB_TCPROW_OWNER_PID& row = table->table[i];
+    if (ntohs(static_cast<u_short>(row.dwLocalPort)) != port) continue;
+    if (row.dwLocalAddr == htonl(INADDR_LOOPBACK)) loopback = row.dwOwningPid;
+    if (row.dwLocalAddr == htonl(INADDR_ANY)) any = row.dwOwningPid;
+  }
+  const std::optional<uint32_t> owner = loopback ? loopback : any;
+  if (!owner || *owner == 0) return std::nullopt;
+  return owner;
 }
 
 }  // namespace nm::os

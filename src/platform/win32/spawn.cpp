@@ -56,8 +56,7 @@ class HandleList {
   }
   HandleList(const HandleList&) = delete;
   HandleList& operator=(const HandleList&) = delete;
-  // None when the system cannot make the list; the copies are then inherited
-  // along with every other inheritable handle.
+  // None when the list is empty or the system cannot make it.
   LPPROC_THREAD_ATTRIBUTE_LIST get() const { return attrs_; }
 
  private:
@@ -87,13 +86,17 @@ Result<Started> start_process(const std::filesystem::path& program,
   if (handles.get()) {
     si.lpAttributeList = handles.get();
     flags |= EXTENDED_STARTUPINFO_PRESENT;
+  } else {
+    // Without the list the child would inherit every inheritable handle of
+    // ours: it inherits nothing then, its standard handles included.
+    si.StartupInfo.dwFlags &= ~STARTF_USESTDHANDLES;
+    si.StartupInfo.hStdInput = si.StartupInfo.hStdOutput = si.StartupInfo.hStdError = nullptr;
   }
 
   std::wstring cmd = to_wide(join_command_line(path_display(program), args));
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(program.c_str(), cmd.data(), nullptr, nullptr,
-                      copies.list().empty() ? FALSE : TRUE, flags, nullptr, nullptr,
-                      &si.StartupInfo, &pi))
+  if (!CreateProcessW(program.c_str(), cmd.data(), nullptr, nullptr, handles.get() ? TRUE : FALSE,
+                      flags, nullptr, nullptr, &si.StartupInfo, &pi))
     return last_system_error();
   CloseHandle(pi.hThread);
   return Started{Handle(pi.hProcess), pi.dwProcessId};
