@@ -4,6 +4,7 @@
 
 #include "base/text.hpp"
 #include "ipc/data_dir.hpp"
+#include "nmhost/describe.hpp"
 #include "nmhost/log.hpp"
 #include "platform/fs.hpp"
 
@@ -228,7 +229,8 @@ void check_extension_seen(const fs::path& data_dir, Report& r) {
   for (const auto& e : r.extension_seen) {
     const std::string who = e.browser.empty() ? "a browser the host does not recognise" : e.browser;
     const std::string what =
-        e.version.empty() ? "an extension that gave no version" : "extension " + e.version;
+        e.version.empty() ? "an extension that gave no version"
+                          : "extension " + host::sanitize_text(e.version, host::kMaxVersionChars);
     details.push_back(who + ": " + what);
   }
   const size_t n = r.extension_seen.size();
@@ -246,7 +248,9 @@ std::vector<std::string> last_lines(std::string_view text, size_t n) {
     const size_t nl = text.rfind('\n');
     std::string_view line = nl == std::string_view::npos ? text : text.substr(nl + 1);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(utf8_lossy(line));
+    // Written by any host, old ones included: shown with nothing that could
+    // move or reorder what the reader sees.
+    lines.push_back(host::sanitize_text(line, line.size()));
     if (nl == std::string_view::npos) break;
     text = text.substr(0, nl);
   }

@@ -4,12 +4,24 @@
 
 namespace nm::host {
 
+namespace {
+
+// Characters that would break a line or reorder what a reader sees: C0, DEL
+// and C1 controls, the line and paragraph separators, and the bidirectional
+// controls (with which "invoice\u202Efdp.exe" reads as "invoiceexe.pdf").
+bool is_unsafe_in_line(char32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x061C || cp == 0x200E || cp == 0x200F ||
+         (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+}
+
+}  // namespace
+
 std::string sanitize_text(std::string_view text, size_t n) {
   std::string out;
   size_t count = 0;
   for (size_t i = 0; i < text.size() && count < n; ++count) {
     const char32_t cp = next_code_point(text, i);
-    append_utf8(out, cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) ? U' ' : cp);
+    append_utf8(out, is_unsafe_in_line(cp) ? U' ' : cp);
   }
   return out;
 }

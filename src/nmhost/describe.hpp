@@ -5,7 +5,10 @@
 
 namespace nm::host {
 
-// At most n code points, control characters (C0, DEL and C1) as spaces.
+// At most n code points; control characters (C0, DEL and C1), the line and
+// paragraph separators and the bidirectional controls as spaces, so that
+// outside text can neither add a line nor reorder one. Invalid UTF-8 comes
+// out as U+FFFD.
 std::string sanitize_text(std::string_view text, size_t n);
 
 // "browser integration: <who> keeps <what>: <explanation>".

@@ -4,6 +4,7 @@
 #include <random>
 
 #include "base/text.hpp"
+#include "nmhost/describe.hpp"
 #include "platform/clock.hpp"
 #include "platform/fs.hpp"
 
@@ -96,7 +97,12 @@ std::optional<std::vector<ExtensionSeenEntry>> update_of(const std::filesystem::
 }  // namespace
 
 void record_extension_seen(const std::filesystem::path& data_dir, std::string_view browser,
-                           std::string_view version) {
+                           std::string_view extension_version) {
+  // The extension's text, made safe for a line of its own and kept short, so
+  // that it can neither add lines to the file nor make every later message
+  // read and rewrite a large one. Compared as recorded, so a repeated hello
+  // writes nothing.
+  const std::string version = sanitize_text(extension_version, kMaxVersionChars);
   const auto file = data_dir / kExtensionSeenFile;
   // Most messages change nothing, and finding that out needs no lock.
   if (!update_of(file, browser, version)) return;

@@ -78,6 +78,17 @@ TEST(ExtensionSeen, ParsesAndRecordsChangesOnlyTakingTurns) {
   ASSERT_TRUE(os::write_file(file, "\xff\xfe"));
   record_extension_seen(dir, "", "1");
   EXPECT_EQ(unstamped(file), "\t1\n");
+  // Outside text can neither add a line nor grow the file: the version is
+  // recorded cleaned and cut, and a repeat compares as recorded (no rewrite
+  // would keep "Opera" first).
+  const std::string dirty = "1\n\u2028x\t" + std::string(100, 'v');
+  record_extension_seen(dir, "Opera", dirty);
+  const std::string clean = "1  x " + std::string(59, 'v');  // 64 in all
+  EXPECT_EQ(unstamped(file), "\t1\nOpera\t" + clean + "\n");
+  ASSERT_TRUE(os::write_file(file, "Opera\t" + clean + "\nOther\t1\n"));
+  record_extension_seen(dir, "Opera", dirty);
+  EXPECT_EQ(unstamped(file), "Opera\t" + clean + "\nOther\t1\n");
+  ASSERT_TRUE(os::write_file(file, "\t1\n"));
   // No temporary file is left behind; the lock file stays, empty.
   std::set<std::string> files;
   for (const auto& e : fs::directory_iterator(dir)) files.insert(e.path().filename().string());

@@ -105,6 +105,10 @@ TEST(DescribeDownload, BrowserNamesSanitizedTextsWhoAndWhat) {
        "B\xF0\x9F\x98"
        "C\xFF",
        9, "A\uFFFDB\uFFFDC\uFFFD"},
+      // Line breaks and direction controls are spaces too; their neighbours stay.
+      {"invoice\u202Efdp.exe\u2028\u2029\u202A\u2066\u2069\u061C\u200E\u200F", 100,
+       "invoice fdp.exe        "},
+      {"\u2027\u202F\u2065\u206A\u200D\u2030", 100, "\u2027\u202F\u2065\u206A\u200D\u2030"},
   };
   for (const auto& [text, n, want] : texts) EXPECT_EQ(sanitize_text(text, n), want) << text;
 
