@@ -14,9 +14,16 @@ std::optional<fs::path> portable_data_dir_for(const std::optional<fs::path>& exe
   if (!candidate || !os::is_dir(*candidate)) return std::nullopt;
   // Write test: a read-only folder (say, under Program Files) is not portable.
   const fs::path probe = *candidate / ".write-test";
-  if (!os::create_empty_file(probe)) return std::nullopt;
-  os::remove_file(probe);
-  return candidate;
+  const Status created = os::create_empty_file(probe);
+  if (created) {
+    os::remove_file(probe);
+    return candidate;
+  }
+  // Held by someone who did not share it (another host probing at the same
+  // moment, a virus scanner looking at the new file): someone writes here,
+  // so the folder is writable, and every host must agree on it.
+  if (created.error_kind() == ErrorKind::in_use) return candidate;
+  return std::nullopt;
 }
 
 DataDirChoice choose_data_dir(const std::optional<std::string>& env_value,

@@ -43,7 +43,9 @@ Status write_file(const fs::path& p, std::string_view bytes);
 // writes the bytes in one append write (resuming an interrupted one), closes.
 Status append_file(const fs::path& p, std::string_view bytes);
 // Creates or truncates the file for writing and closes it, writing nothing.
-bool create_empty_file(const fs::path& p);
+// Others may have it open for anything meanwhile. A file another holds
+// without sharing it fails with the kind in_use.
+Status create_empty_file(const fs::path& p);
 bool remove_file(const fs::path& p);
 // Creates the folder and its missing parents.
 Status make_dirs(const fs::path& p);

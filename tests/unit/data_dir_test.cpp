@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <tuple>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "base/text.hpp"
 #include "fixtures.hpp"
@@ -59,6 +64,24 @@ TEST(DataDir, VariablePortableFolderRoamingAndTheLegacyMove) {
   EXPECT_FALSE(fs::exists(neither / "qartorvaneldownloadmanager"));
 }
 
+#ifdef _WIN32
+// Another holder of the probe, sharing it (a host probing at the same moment)
+// or not (a virus scanner): the folder is written to, so it is portable.
+TEST(DataDir, ProbeHeldByAnotherIsStillPortable) {
+  TempFolder tmp;
+  const fs::path data = tmp / "bin" / "data";
+  fs::create_directories(data);
+  for (const DWORD share :
+       {DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE}, DWORD{0}}) {
+    const HANDLE held = CreateFileW((data / ".write-test").c_str(), GENERIC_WRITE, share, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(portable_data_dir_for(tmp / "bin" / "nmhost.exe"), data) << share;
+    CloseHandle(held);
+  }
+}
+#endif
+
 TEST(Endpoint, FileInBothFormsAndOnlyOkDelivers) {
   const std::pair<std::string, Endpoint> accepted[] = {
       {R"({"port":8080,"token":"abc","pid":42})", Endpoint{8080, "abc", 42}},
@@ -85,6 +108,16 @@ TEST(Endpoint, FileInBothFormsAndOnlyOkDelivers) {
         R"({"port":1,"token":"t")", R"([8080])", R"([8080,"t",1,2])", R"(["t",8080])", "8080",
         "\"t\"", "null", ""})
     EXPECT_FALSE(parse_endpoint(text).ok()) << text;
+
+  // The file's listener gets the request unless the pid it names is gone or
+  // the system names another listener; what the system will not say is trusted.
+  const std::tuple<uint32_t, std::optional<bool>, std::optional<uint32_t>, bool> live[] = {
+      {0, false, 7, true}, {9, true, 9, true},    {9, true, {}, true},
+      {9, {}, {}, true},   {9, false, {}, false}, {9, false, 9, false},
+      {9, true, 7, false}, {9, {}, 7, false},     {0xFFFFFFFF, true, {}, true}};
+  for (const auto& [pid, runs, listener, want] : live)
+    EXPECT_EQ(endpoint_is_live(pid, runs, listener), want)
+        << pid << " " << runs.value_or(2) << " " << listener.value_or(0);
 
   // Ideographic and no-break spaces are white space too; a byte-order mark is not.
   for (const char* line : {"ok\r\n", "ok\n", "ok", "  ok  \n", "\t\xe3\x80\x80ok\xc2\xa0\r\n"})

@@ -103,11 +103,11 @@ Status append_file(const fs::path& p, std::string_view bytes) {
   return write_with_flags(p, bytes, O_WRONLY | O_CREAT | O_APPEND);
 }
 
-bool create_empty_file(const fs::path& p) {
+Status create_empty_file(const fs::path& p) {
   const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  if (fd < 0) return last_system_error();
   ::close(fd);
-  return true;
+  return {};
 }
 
 bool remove_file(const fs::path& p) {

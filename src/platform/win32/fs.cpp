@@ -168,22 +168,34 @@ Status append_file(const fs::path& p, std::string_view bytes) {
   return {};
 }
 
-bool create_empty_file(const fs::path& p) {
-  Handle f(CreateFileW(p.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr));
-  return bool(f);
+Status create_empty_file(const fs::path& p) {
+  Handle f(CreateFileW(p.c_str(), GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f) return last_system_error();
+  return {};
 }
 
 bool remove_file(const fs::path& p) {
   return DeleteFileW(p.c_str()) != 0;
 }
 
+// As CreateDirectoryW sees paths, so that a drive-relative path ("Z:sub",
+// under that drive's current folder) works: walking up by name would reach
+// the bare drive and fail there.
 Status make_dirs(const fs::path& p) {
-  std::error_code ec;
-  fs::create_directories(p, ec);
-  if (ec) return system_error(ec.value());
-  if (!is_dir(p)) return system_error(ERROR_DIRECTORY);
-  return {};
+  if (CreateDirectoryW(p.c_str(), nullptr)) return {};
+  const DWORD err = GetLastError();
+  if (err == ERROR_ALREADY_EXISTS)
+    return is_dir(p) ? Status() : Status(system_error(ERROR_DIRECTORY));
+  const fs::path parent = p.parent_path();
+  // A root ("C:\", "Z:", "\\server\share") or nothing above: nothing to make.
+  if (err != ERROR_PATH_NOT_FOUND || parent == p || parent.relative_path().empty())
+    return system_error(static_cast<int>(err));
+  if (auto made = make_dirs(parent); !made) return made;
+  if (CreateDirectoryW(p.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
+    return is_dir(p) ? Status() : Status(system_error(ERROR_DIRECTORY));
+  return last_system_error();
 }
 
 bool is_dir(const fs::path& p) {
