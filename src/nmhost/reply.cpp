@@ -1,5 +1,8 @@
 #include "nmhost/reply.hpp"
 
+#include <algorithm>
+#include <iterator>
+
 #include "base/text.hpp"
 #include "ipc/capture/decision.hpp"
 #include "json/writer.hpp"
@@ -132,6 +135,22 @@ std::string_view escaped_prefix(std::string_view text, size_t budget) {
 
 constexpr std::string_view kCutMark = "\xE2\x80\xA6";  // …
 
+// A rules summary over the limit has no error text to cut: it becomes a
+// refusal that names the longest option by its downloads.json key. The
+// options themselves still apply to every download.
+Reply oversized_summary(const Reply& r, size_t size) {
+  size_t addresses = 0;
+  for (const auto& a : r.excludedAddresses.value_or(std::vector<std::string>{}))
+    addresses += a.size() + 3;  // quotes and comma
+  const std::pair<size_t, std::string_view> parts[] = {
+      {r.types.value_or("").size(), "auto_types"},
+      {r.excludedSites.value_or("").size(), "excluded_sites"},
+      {addresses, "excluded_addresses"}};
+  const auto longest = std::max_element(parts, std::end(parts));
+  return refused_reply(Why::too_large, "a rules summary of " + std::to_string(size) + " bytes: " +
+                                           std::string(longest->second) + " is too long");
+}
+
 }  // namespace
 
 // A browser takes at most 1 MiB in one message from its host and drops the
@@ -142,12 +161,17 @@ constexpr std::string_view kCutMark = "\xE2\x80\xA6";  // …
 // is written as it is.
 std::string serialize_reply(const Reply& r) {
   std::string out = serialize_whole(r);
-  if (out.size() <= kMaxMessageBytes || !r.error) return out;
+  if (out.size() <= kMaxMessageBytes) return out;
+  if (!r.error) return serialize_whole(oversized_summary(r, out.size()));
   std::string quoted;
   json::append_string(quoted, *r.error);
   // The reply without the error's characters (its quotes stay).
   const size_t others = out.size() - (quoted.size() - 2);
-  if (others + kCutMark.size() > kMaxMessageBytes) return out;
+  // No reply of ours is so large but by its error; should one ever be, the
+  // browser still gets an answer that it takes.
+  if (others + kCutMark.size() > kMaxMessageBytes)
+    return serialize_whole(
+        refused_reply(Why::too_large, "a reply of " + std::to_string(out.size()) + " bytes"));
   Reply cut = r;
   cut.error = std::string(escaped_prefix(*r.error, kMaxMessageBytes - others - kCutMark.size())) +
               std::string(kCutMark);

@@ -221,6 +221,28 @@ TEST(JsonOutput, WriterAndReplies) {
     EXPECT_LE(got.size(), size_t{kMaxMessageBytes}) << want.substr(0, 20);
     EXPECT_TRUE(got == head + want + tail) << got.substr(0, 60) << got.substr(got.size() - 40);
   }
+
+  // A rules summary has no error to cut: over the limit it names its longest
+  // option instead; at the limit it goes out whole.
+  capture::CaptureRules big;
+  big.excluded_addresses.assign(20000, "*.example.com/x");
+  big.auto_types = "A";
+  const size_t base = serialize_reply(rules_summary(big, "")).size();
+  big.auto_types.resize(1 + kMaxMessageBytes - base, 'A');
+  EXPECT_EQ(serialize_reply(rules_summary(big, "")).size(), size_t{kMaxMessageBytes});
+  big.auto_types += 'A';
+  EXPECT_EQ(serialize_reply(rules_summary(big, "")),
+            R"({"ok":false,"error":"a rules summary of 1048577 bytes: auto_types is too long",)"
+            R"("why":"too-large"})");
+  big.auto_types = "ZIP";
+  for (const auto& [sites, addresses, longest] :
+       {std::tuple{kMaxMessageBytes, 0, "excluded_sites"}, {0u, 70000, "excluded_addresses"}}) {
+    big.excluded_sites.assign(sites, 's');
+    big.excluded_addresses.assign(addresses, "*.example.com/xx");
+    const std::string got = serialize_reply(rules_summary(big, ""));
+    EXPECT_TRUE(got.ends_with(std::string(": ") + longest + R"( is too long","why":"too-large"})"))
+        << got;
+  }
 }
 
 // Decoding and encoding gives valid text back, else one U+FFFD per bad sequence.
