@@ -205,6 +205,10 @@ TEST(CaptureRules, WholeFileRejectedOldTypesUpgradedNotWrittenBack) {
 
   // An upgraded file is not written back (every field is read end to end).
   EXPECT_EQ(read_capture_rules(" \r\n{}\n").value(), CaptureRules::defaults());
+  // Unknown keys are skipped whatever their number, even beyond a double.
+  EXPECT_EQ(read_capture_rules(R"({"x":1e400,"settings":{"y":-1e400,"capture_min_kb":5}})")
+                ->capture_min_kb,
+            5u);
   EXPECT_EQ(read_capture_rules(R"({"settings":{}})").value(), CaptureRules::defaults());
   EXPECT_EQ(load_capture_rules(std::nullopt), CaptureRules::defaults());
   TempFolder tmp;

@@ -53,8 +53,11 @@ TEST(ParseMessage, ErrorsWithTheirPositionsFieldsAndNearestDoubles) {
       // Too small rounds to zero, too large stays out of range.
       {R"({"url":"https://a.test/f.zip","size":1e-400})",
        "invalid type: floating point `0.0`, expected u64", 43},
-      {R"({"extra":1e400,"panel":true})", "number out of range", 14},
+      {R"({"url":"https://a.test/f.zip","size":1e400})", "number out of range", 42},
+      {R"({"size":1E-400})", "invalid type: floating point `0.0`, expected u64", 14},
+      {R"({"size":0.5E+400})", "number out of range", 16},
       {R"({"cookieJar":[{"expires":-1e400}]})", "number out of range", 31},
+      {R"({"links":[1e400]})", "number out of range", 15},
       // A leading zero is broken JSON at the digit after it, whatever type was asked.
       {"[-01]", "invalid number", 4},
       {R"({"rules":012})", "invalid number", 11},
@@ -144,16 +147,18 @@ TEST(ParseMessage, ErrorsWithTheirPositionsFieldsAndNearestDoubles) {
   EXPECT_EQ(*jar->cookieJar[3].expires, 0.0);
   EXPECT_FALSE(std::signbit(*jar->cookieJar[3].expires));
   EXPECT_TRUE(std::signbit(*jar->cookieJar[4].expires));
-  // Too small for a double is zero, wherever the first digit stands.
-  const std::string tiny[] = {"2e-324", "1e-99999", "0.9e-400", "0." + std::string(400, '0') + "1"};
-  for (const std::string& n : tiny) {
+  // An unknown key's number is skipped however far beyond a double it lies; too
+  // small is zero wherever the first digit stands.
+  const std::string skipped[] = {
+      "2e-324", "1e-99999", "0.9e-400", "0." + std::string(400, '0') + "1", "1e400", "[-1E+400]"};
+  for (const std::string& n : skipped) {
     auto t = parse_message(R"({"extra":)" + n + R"(,"panel":true})");
     EXPECT_TRUE(t.ok() && t->panel) << n << ": " << (t ? "" : t.error());
   }
   // Too large, though the exponent alone says small.
   const std::string huge = "1" + std::string(5000, '0') + "e-4690";
-  EXPECT_EQ(error_of(R"({"extra":)" + huge + "}"),
-            "number out of range at line 1 column " + std::to_string(9 + huge.size()));
+  EXPECT_EQ(error_of(R"({"size":)" + huge + "}"),
+            "number out of range at line 1 column " + std::to_string(8 + huge.size()));
 }
 
 TEST(JsonOutput, WriterAndReplies) {
