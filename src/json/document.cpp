@@ -58,6 +58,51 @@ double out_of_range_value(std::string_view num) {
   return negative ? -magnitude : magnitude;
 }
 
+// Boost stops at an exponent it cannot hold in 32 bits ("exponent overflow"),
+// where the extension's reader takes the number as any other out of range:
+// too large, or zero. The copy rewrites every exponent of more than nine
+// significant digits (outside strings) into one of the same length that Boost
+// takes, 0...0999999999 with its sign kept, so positions and strings stay as
+// they were. The first significant digit of a text under a billion bytes
+// stands nearer than that, so what was too large stays too large and what was
+// too small stays too small, and Boost's sum of the exponent and the digits it
+// counts stays within 32 bits.
+std::string clamp_exponents(std::string_view text) {
+  constexpr std::string_view kClamp = "999999999";
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  std::string out(text);
+  bool in_string = false;
+  for (size_t i = 0; i < out.size(); ++i) {
+    const char c = out[i];
+    if (in_string) {
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        in_string = false;
+      continue;
+    }
+    if (c == '"') {
+      in_string = true;
+      continue;
+    }
+    // Outside strings only a number has a digit before an "e".
+    if ((c != 'e' && c != 'E') || i == 0 || !digit(out[i - 1])) continue;
+    size_t begin = i + 1;
+    if (begin < out.size() && (out[begin] == '+' || out[begin] == '-')) ++begin;
+    size_t end = begin;
+    while (end < out.size() && digit(out[end])) ++end;
+    size_t significant = begin;
+    while (significant < end && out[significant] == '0') ++significant;
+    if (end - significant > kClamp.size()) {
+      std::fill(out.begin() + static_cast<ptrdiff_t>(begin),
+                out.begin() + static_cast<ptrdiff_t>(end - kClamp.size()), '0');
+      out.replace(end - kClamp.size(), kClamp.size(), kClamp);
+    }
+    i = end - 1;
+  }
+  return out;
+}
+
 bj::parse_options parse_options() {
   bj::parse_options opt;
   opt.max_depth = kMaxDepth;
@@ -84,6 +129,15 @@ struct HandlerLimits {
 struct Collector : HandlerLimits {
   explicit Collector(Document* doc) : doc(doc) {}
   Document* doc;
+
+  // Collects the events of doc->text_; the bytes read, as write_some.
+  static size_t collect(Document* doc, bj::error_code& ec) {
+    doc->events_.clear();
+    doc->arena_.clear();
+    bj::basic_parser<Collector> parser(parse_options(), doc);
+    return parser.write_some(false, doc->text_.data(), doc->text_.size(), ec);
+  }
+
   std::string pending;  // key, string or number text split across parts
 
   bool push(Kind kind) {
@@ -204,19 +258,25 @@ void Document::push_syntax_error(std::string_view message, size_t offset) {
 }
 
 Document::Document(std::string_view text) : text_(text) {
-  bj::basic_parser<Collector> parser(parse_options(), this);
   bj::error_code ec;
-  const size_t n = parser.write_some(false, text.data(), text.size(), ec);
+  size_t n = Collector::collect(this, ec);
+  if (ec == bj::error::exponent_overflow) {
+    // Only then a copy and a second pass; any other text is read once.
+    own_ = clamp_exponents(text);
+    text_ = own_;
+    ec = {};
+    n = Collector::collect(this, ec);
+  }
   if (ec) {
     // Say it as the scanner does; should it see nothing wrong, keep Boost's word.
-    if (auto err = find_syntax_error(text)) {
+    if (auto err = find_syntax_error(text_)) {
       push_syntax_error(err->message, err->offset);
     } else {
-      push_syntax_error(ec.message(), std::min(n + 1, text.size()));
+      push_syntax_error(ec.message(), std::min(n + 1, text_.size()));
     }
     return;
   }
-  if (n < text.size()) {
+  if (n < text_.size()) {
     push_syntax_error("trailing characters", n + 1);
     return;
   }

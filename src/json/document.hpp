@@ -46,6 +46,8 @@ struct Event {
 class Document {
  public:
   explicit Document(std::string_view text);
+  // What the events and positions refer to: the input, or a copy of the same
+  // length whose exponents Boost could not hold are clamped.
   std::string_view text() const { return text_; }
   const std::vector<Event>& events() const { return events_; }
   std::string_view text_of(const Event& e) const {
@@ -56,7 +58,8 @@ class Document {
   friend struct Collector;
   void push_syntax_error(std::string_view message, size_t offset);
 
-  std::string_view text_;
+  std::string_view text_;  // the input, or own_
+  std::string own_;        // the clamped copy, when one was needed
   std::vector<Event> events_;
   std::string arena_;
 };

@@ -295,9 +295,7 @@ bool Cursor::skip() {
       case Kind::array_begin: ++depth; break;
       case Kind::object_end:
       case Kind::array_end: --depth; break;
-      case Kind::float64:
-        if (!std::isfinite(e.d)) return fail_invalid_type("a value");
-        break;
+      // A number too large for a double is still well-formed: skipped, not refused.
       default: break;
     }
     ++pos_;

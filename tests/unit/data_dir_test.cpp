@@ -88,6 +88,7 @@ TEST(Endpoint, FileInBothFormsAndOnlyOkDelivers) {
       {R"({"token":"abc","port":65535})", Endpoint{65535, "abc", 0}},
       {R"({"port":0,"token":"","pid":4294967295})", Endpoint{0, "", 4294967295u}},
       {R"({"port":1,"extra":[{"a":null},2.5],"token":"t","Port":"x"})", Endpoint{1, "t", 0}},
+      {R"({"port":1,"a":-1e400,"b":1e99999999999,"token":"t"})", Endpoint{1, "t", 0}},
       {" \t\r\n{\"port\":1,\"token\":\"t\"}\r\n \t", Endpoint{1, "t", 0}},
       {R"([8080,"abc",42])", Endpoint{8080, "abc", 42}},
       {R"([8080,"abc"])", Endpoint{8080, "abc", 0}},

@@ -50,11 +50,23 @@ TEST(ParseMessage, ErrorsWithTheirPositionsFieldsAndNearestDoubles) {
        "invalid type: floating point `18446744073709552000.0`, expected u64", 29},
       {R"({"rules": -9223372036854775808})",
        "invalid type: integer `-9223372036854775808`, expected a boolean", 30},
-      // Too small rounds to zero, too large stays out of range.
+      // Too small rounds to zero, too large stays out of range, past 32-bit exponents too.
       {R"({"url":"https://a.test/f.zip","size":1e-400})",
        "invalid type: floating point `0.0`, expected u64", 43},
-      {R"({"extra":1e400,"panel":true})", "number out of range", 14},
+      {R"({"url":"https://a.test/f.zip","size":1e400})", "number out of range", 42},
+      {R"({"size":1E-400})", "invalid type: floating point `0.0`, expected u64", 14},
+      {R"({"size":0.5E+400})", "number out of range", 16},
+      {R"({"size":1e99999999999999999999})", "number out of range", 30},
+      {R"({"size":-2.5E+99999999999})", "number out of range", 25},
+      {R"({"size":1e-2147483648})", "invalid type: floating point `0.0`, expected u64", 21},
+      {R"({"size":-0.5e-99999999999})", "invalid type: floating point `-0.0`, expected u64", 25},
       {R"({"cookieJar":[{"expires":-1e400}]})", "number out of range", 31},
+      {R"({"links":[1e400]})", "number out of range", 15},
+      {R"({"brands":["a",1E+2147483648]})", "number out of range", 28},
+      // Such a number changes no string, and a skipped one no syntax error.
+      {R"({"x":1e99999999999,"rules":"\"1e99999999999"})",
+       R"(invalid type: string "\"1e99999999999", expected a boolean)", 44},
+      {R"({"x":1e99999999999 "a":1})", "expected `,` or `}`", 20},
       // A leading zero is broken JSON at the digit after it, whatever type was asked.
       {"[-01]", "invalid number", 4},
       {R"({"rules":012})", "invalid number", 11},
@@ -144,16 +156,19 @@ TEST(ParseMessage, ErrorsWithTheirPositionsFieldsAndNearestDoubles) {
   EXPECT_EQ(*jar->cookieJar[3].expires, 0.0);
   EXPECT_FALSE(std::signbit(*jar->cookieJar[3].expires));
   EXPECT_TRUE(std::signbit(*jar->cookieJar[4].expires));
-  // Too small for a double is zero, wherever the first digit stands.
-  const std::string tiny[] = {"2e-324", "1e-99999", "0.9e-400", "0." + std::string(400, '0') + "1"};
-  for (const std::string& n : tiny) {
+  // An unknown key's number is skipped however far beyond a double it lies; too
+  // small is zero wherever the first digit stands.
+  const std::string skipped[] = {
+      "2e-324", "1e-99999",  "0.9e-400",      "0." + std::string(400, '0') + "1",
+      "1e400",  "[-1E+400]", "1e-2147483648", "-5e99999999999999999999"};
+  for (const std::string& n : skipped) {
     auto t = parse_message(R"({"extra":)" + n + R"(,"panel":true})");
     EXPECT_TRUE(t.ok() && t->panel) << n << ": " << (t ? "" : t.error());
   }
   // Too large, though the exponent alone says small.
   const std::string huge = "1" + std::string(5000, '0') + "e-4690";
-  EXPECT_EQ(error_of(R"({"extra":)" + huge + "}"),
-            "number out of range at line 1 column " + std::to_string(9 + huge.size()));
+  EXPECT_EQ(error_of(R"({"size":)" + huge + "}"),
+            "number out of range at line 1 column " + std::to_string(8 + huge.size()));
 }
 
 TEST(JsonOutput, WriterAndReplies) {
