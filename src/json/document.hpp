@@ -46,6 +46,9 @@ struct Event {
 class Document {
  public:
   explicit Document(std::string_view text);
+  // text_ may point into own_: a copy or move would leave it behind.
+  Document(const Document&) = delete;
+  Document& operator=(const Document&) = delete;
   // What the events and positions refer to: the input, or a copy of the same
   // length whose exponents Boost could not hold are clamped.
   std::string_view text() const { return text_; }
