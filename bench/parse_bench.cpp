@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "nmhost/message.hpp"
-#include "nmhost/reply.hpp"
+#include "host/message.hpp"
+#include "host/reply.hpp"
 
 namespace {
 

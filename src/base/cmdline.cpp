@@ -1,6 +1,6 @@
 #include "base/cmdline.hpp"
 
-namespace nm {
+namespace nm::base {
 
 static bool is_blank(char c) {
   return c == ' ' || c == '\t';
@@ -97,4 +97,4 @@ std::string join_command_line(std::string_view program, const std::vector<std::s
   return line;
 }
 
-}  // namespace nm
+}  // namespace nm::base

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace nm {
+namespace nm::base {
 
 // Splits a whole command line, program name first. The program name has its
 // own rule: a leading quote runs to the next quote, with no escapes;
@@ -17,4 +17,4 @@ std::string quote_argument(std::string_view arg);
 // Program and arguments joined into one command line.
 std::string join_command_line(std::string_view program, const std::vector<std::string>& args);
 
-}  // namespace nm
+}  // namespace nm::base

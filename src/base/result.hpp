@@ -5,7 +5,7 @@
 #include <utility>
 #include <variant>
 
-namespace nm {
+namespace nm::base {
 
 // Only the distinctions some caller acts on; everything else is `other`.
 enum class ErrorKind {
@@ -63,4 +63,13 @@ class Status {
   bool failed_ = false;
 };
 
+}  // namespace nm::base
+
+namespace nm {
+// The vocabulary of every layer's signatures, spelled there without the
+// folder's name.
+using base::Error;
+using base::ErrorKind;
+using base::Result;
+using base::Status;
 }  // namespace nm

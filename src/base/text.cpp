@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace nm {
+namespace nm::base {
 
 char32_t next_code_point(std::string_view s, size_t& i) {
   const auto b0 = static_cast<unsigned char>(s[i]);
@@ -183,4 +183,4 @@ std::string quote_debug_list(const std::vector<std::string>& items) {
   return out;
 }
 
-}  // namespace nm
+}  // namespace nm::base

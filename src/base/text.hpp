@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace nm {
+namespace nm::base {
 
 // Decodes one code point at `i`, advancing `i`. An invalid sequence decodes
 // as one U+FFFD for each maximal subpart (a lead byte and the continuation
@@ -34,4 +34,4 @@ std::string quote_debug(std::string_view s);
 // The same quoting applied to a list: ["a", "b"].
 std::string quote_debug_list(const std::vector<std::string>& items);
 
-}  // namespace nm
+}  // namespace nm::base

@@ -3,12 +3,12 @@
 // running application.
 #include "base/text.hpp"
 #include "doctor/doctor.hpp"
-#include "ipc/capture/patterns.hpp"
+#include "capture/patterns.hpp"
 #include "ipc/endpoint.hpp"
 #include "ipc/send.hpp"
-#include "platform/fs.hpp"
-#include "platform/lookup.hpp"
-#include "platform/net.hpp"
+#include "os/fs.hpp"
+#include "os/lookup.hpp"
+#include "os/net.hpp"
 
 namespace nm::doctor {
 

@@ -4,9 +4,9 @@
 
 #include "base/text.hpp"
 #include "ipc/data_dir.hpp"
-#include "nmhost/describe.hpp"
-#include "nmhost/log.hpp"
-#include "platform/fs.hpp"
+#include "host/describe.hpp"
+#include "host/log.hpp"
+#include "os/fs.hpp"
 
 namespace nm::doctor {
 
@@ -215,7 +215,7 @@ void check_extension_seen(const fs::path& data_dir, Report& r) {
           "cannot be read (" + file.bytes + "); the host writes it again with its next message");
     return;
   }
-  if (!is_valid_utf8(file.bytes)) {
+  if (!base::is_valid_utf8(file.bytes)) {
     r.add(Verdict::warning, name,
           "is not valid UTF-8 text; the host writes it again with its next message");
     return;

@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "base/result.hpp"
-#include "ipc/capture/settings.hpp"
+#include "capture/settings.hpp"
 #include "ipc/data_dir.hpp"
-#include "nmhost/extension_seen.hpp"
-#include "platform/registry.hpp"
+#include "host/extension_seen.hpp"
+#include "os/registry.hpp"
 
 namespace nm::doctor {
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "doctor/doctor.hpp"
-#include "platform/console.hpp"
+#include "os/console.hpp"
 
 namespace {
 

@@ -4,12 +4,12 @@
 
 #include "base/text.hpp"
 #include "doctor/doctor.hpp"
-#include "ipc/extension_ids.hpp"
+#include "host/extension_ids.hpp"
 #include "json/reader.hpp"
-#include "nmhost/manifest.hpp"
-#include "nmhost/registration.hpp"
-#include "platform/fs.hpp"
-#include "platform/lookup.hpp"
+#include "host/manifest.hpp"
+#include "host/registration.hpp"
+#include "os/fs.hpp"
+#include "os/lookup.hpp"
 
 namespace nm::doctor {
 
@@ -135,13 +135,13 @@ std::vector<std::string> manifest_faults(bool chromium, const fs::path& manifest
     }
   }
   if (chromium) {
-    const std::string origin = "chrome-extension://" + std::string(ipc::kChromeStoreId) + "/";
+    const std::string origin = "chrome-extension://" + std::string(host::kChromeStoreId) + "/";
     if (!contains(m.origins, origin))
       faults.push_back("the manifest " + file + (m.has_origins ? " does not list" : " lacks") +
                        " the extension's origin " + origin + " in \"allowed_origins\"");
-  } else if (!contains(m.extensions, ipc::kFirefoxAddonId)) {
+  } else if (!contains(m.extensions, host::kFirefoxAddonId)) {
     faults.push_back("the manifest " + file + (m.has_extensions ? " does not list" : " lacks") +
-                     " the add-on id " + std::string(ipc::kFirefoxAddonId) +
+                     " the add-on id " + std::string(host::kFirefoxAddonId) +
                      " in \"allowed_extensions\"");
   }
   return faults;

@@ -3,8 +3,8 @@
 #include "doctor/doctor.hpp"
 #include "ipc/data_dir.hpp"
 #include "json/writer.hpp"
-#include "nmhost/version.hpp"
-#include "platform/fs.hpp"
+#include "host/version.hpp"
+#include "os/fs.hpp"
 
 namespace nm::doctor {
 
@@ -83,13 +83,13 @@ namespace {
 
 // Every text goes out as valid UTF-8, whatever a file or key held.
 void text(json::ObjectWriter& w, std::string_view k, std::string_view s) {
-  w.text(k, utf8_lossy(s));
+  w.text(k, base::utf8_lossy(s));
 }
 
 void strings(json::ObjectWriter& w, std::string_view k, const std::vector<std::string>& list) {
   std::vector<std::string> valid;
   valid.reserve(list.size());
-  for (const auto& s : list) valid.push_back(utf8_lossy(s));
+  for (const auto& s : list) valid.push_back(base::utf8_lossy(s));
   w.texts(k, valid);
 }
 
@@ -121,7 +121,7 @@ void append_options(std::string& out, const capture::CaptureRules& o) {
   w.key("browsers") += '[';
   for (size_t i = 0; i < o.browsers.size(); ++i) {
     out += i ? ",[" : "[";
-    json::append_string(out, utf8_lossy(o.browsers[i].first));
+    json::append_string(out, base::utf8_lossy(o.browsers[i].first));
     out += o.browsers[i].second ? ",true]" : ",false]";
   }
   out += ']';

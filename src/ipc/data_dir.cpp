@@ -1,6 +1,6 @@
 #include "ipc/data_dir.hpp"
 
-#include "platform/fs.hpp"
+#include "os/fs.hpp"
 
 namespace nm::ipc {
 

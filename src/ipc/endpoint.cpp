@@ -4,7 +4,7 @@
 
 #include "ipc/data_dir.hpp"
 #include "json/reader.hpp"
-#include "platform/fs.hpp"
+#include "os/fs.hpp"
 
 namespace nm::ipc {
 

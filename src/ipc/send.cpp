@@ -5,9 +5,9 @@
 #include "base/text.hpp"
 #include "ipc/data_dir.hpp"
 #include "ipc/endpoint.hpp"
-#include "platform/clock.hpp"
-#include "platform/lookup.hpp"
-#include "platform/net.hpp"
+#include "os/clock.hpp"
+#include "os/lookup.hpp"
+#include "os/net.hpp"
 
 namespace nm::ipc {
 
@@ -57,9 +57,9 @@ AppAnswer exchange(const Endpoint& ep, const AppRequest& request) {
 }  // namespace
 
 AppAnswer interpret_answer(std::string_view line) {
-  if (!is_valid_utf8(line)) return AppAnswer::failed("stream did not contain valid UTF-8");
-  const std::string_view answer = trim_unicode_end(line);
-  if (trim_unicode_start(answer) == "ok") return AppAnswer::delivered();
+  if (!base::is_valid_utf8(line)) return AppAnswer::failed("stream did not contain valid UTF-8");
+  const std::string_view answer = base::trim_unicode_end(line);
+  if (base::trim_unicode_start(answer) == "ok") return AppAnswer::delivered();
   if (answer.empty()) return AppAnswer::failed("no answer");
   // The application's refusals for size begin with this word.
   if (answer.starts_with("too-large")) return AppAnswer::too_large(std::string(answer));

@@ -368,7 +368,7 @@ size_t event_offset(const Document& doc, size_t event, Where where) {
       }
     case Where::after_key: {
       size_t i = at + 1;
-      while (i < text.size() && is_json_space(text[i])) ++i;
+      while (i < text.size() && base::is_json_space(text[i])) ++i;
       return i;
     }
     case Where::after_close: return at + 1;

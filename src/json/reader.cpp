@@ -30,7 +30,7 @@ std::string describe(const Document& doc, const Event& e) {
     case Kind::int64: return "integer `" + std::to_string(e.i) + "`";
     case Kind::uint64: return "integer `" + std::to_string(e.u) + "`";
     case Kind::float64: return "floating point `" + describe_float(e.d) + "`";
-    case Kind::string: return "string " + quote_debug(doc.text_of(e));
+    case Kind::string: return "string " + base::quote_debug(doc.text_of(e));
     case Kind::array_begin: return "sequence";
     case Kind::object_begin: return "map";
     default: return "value";

@@ -32,7 +32,7 @@ class Scanner {
   }
   bool at_end() const { return i_ >= s_.size(); }
   void ws() {
-    while (!at_end() && is_json_space(s_[i_])) ++i_;
+    while (!at_end() && base::is_json_space(s_[i_])) ++i_;
   }
   bool digit() const { return !at_end() && s_[i_] >= '0' && s_[i_] <= '9'; }
 
@@ -119,7 +119,7 @@ class Scanner {
       const auto c = static_cast<unsigned char>(s_[i_]);
       if (c == '"') {
         ++i_;
-        if (!is_valid_utf8(s_.substr(start, i_ - 1 - start)))
+        if (!base::is_valid_utf8(s_.substr(start, i_ - 1 - start)))
           return fail("invalid unicode code point", i_);
         return true;
       }

@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "../unit/fixtures.hpp"
-#include "platform/fs.hpp"
-#include "platform/net.hpp"
+#include "support/fixtures.hpp"
+#include "os/fs.hpp"
+#include "os/net.hpp"
 
 extern char** environ;
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "harness.hpp"
-#include "nmhost/version.hpp"
+#include "host/version.hpp"
 
 namespace e2e {
 namespace {

@@ -43,7 +43,7 @@ inline void check_position(std::string_view input, const std::string& error) {
 
 // What the browser expects of every reply: UTF-8 JSON, "ok" first, a boolean.
 inline void check_reply(std::string_view body) {
-  check(nm::is_valid_utf8(body), "reply is not UTF-8", body);
+  check(nm::base::is_valid_utf8(body), "reply is not UTF-8", body);
   check(body.starts_with("{\"ok\":"), "reply does not begin with ok", body);
   static constexpr std::string_view kFields[] = {"ok"};
   static constexpr nm::json::RecordLayout::Key kKeys[] = {{"ok", 0}};

@@ -11,8 +11,8 @@
 #include <string_view>
 
 #include "checks.hpp"
-#include "nmhost/host_loop.hpp"
-#include "platform/fs.hpp"
+#include "host/host_loop.hpp"
+#include "os/fs.hpp"
 
 namespace {
 

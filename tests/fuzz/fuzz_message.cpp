@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "checks.hpp"
-#include "nmhost/message.hpp"
+#include "host/message.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view body(reinterpret_cast<const char*>(data), size);

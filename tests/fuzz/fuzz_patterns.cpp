@@ -6,7 +6,7 @@
 
 #include "base/text.hpp"
 #include "checks.hpp"
-#include "ipc/capture/patterns.hpp"
+#include "capture/patterns.hpp"
 
 namespace {
 
@@ -55,12 +55,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const std::string& w : split_words(pattern)) {
     fuzz::check(!w.empty(), "empty word");
     for (size_t i = 0; i < w.size();)
-      fuzz::check(!nm::is_unicode_space(nm::next_code_point(w, i)), "space in a word", w);
+      fuzz::check(!nm::base::is_unicode_space(nm::base::next_code_point(w, i)), "space in a word", w);
     joined += w;
   }
   for (size_t i = 0; i < pattern.size();) {
     const size_t at = i;
-    if (!nm::is_unicode_space(nm::next_code_point(pattern, i)))
+    if (!nm::base::is_unicode_space(nm::base::next_code_point(pattern, i)))
       unspaced += pattern.substr(at, i - at);
   }
   fuzz::check(joined == unspaced, "split_words lost text", pattern);
@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::check(!has_ascii_upper(host), "host not lower-cased", host);
   fuzz::check(host.find_first_of("/?#") == std::string::npos, "host with a path", host);
   fuzz::check(host.size() <= url.size(), "host longer than its URL", host);
-  if (!host.empty() && nm::trim_unicode(host) == host) {
+  if (!host.empty() && nm::base::trim_unicode(host) == host) {
     fuzz::check(site_matches(host, host), "host does not match itself", host);
     fuzz::check(site_matches(host, "*." + host), "host does not match *.host", host);
     fuzz::check(site_matches("a." + host, "*." + host), "subdomain does not match", host);
@@ -79,8 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // address_matches: a case-blind glob, the scheme left out unless named.
   const bool matched = address_matches(url, pattern);
-  const std::string p = nm::ascii_lower(nm::trim_unicode(pattern));
-  std::string subject = nm::ascii_lower(url);
+  const std::string p = nm::base::ascii_lower(nm::base::trim_unicode(pattern));
+  std::string subject = nm::base::ascii_lower(url);
   if (p.find("://") == std::string::npos && subject.find("://") != std::string::npos)
     subject.erase(0, subject.find("://") + 3);
   fuzz::check(matched == (!p.empty() && glob(p, subject)), "address_matches is no glob",
@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // type_matches: case blind, "*" at the end a prefix.
   fuzz::check(type_matches(name, name), "type does not match itself", name);
-  fuzz::check(type_matches(nm::ascii_upper(name), nm::ascii_lower(name)), "type case", name);
+  fuzz::check(type_matches(nm::base::ascii_upper(name), nm::base::ascii_lower(name)), "type case", name);
   fuzz::check(type_matches(std::string(name) + "x", std::string(name) + "*"), "type prefix", name);
   (void)type_matches(name, pattern);
 
@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // is_transfer_scheme: blind to ASCII case, needs "://".
   const bool transfer = is_transfer_scheme(url);
-  fuzz::check(transfer == is_transfer_scheme(nm::ascii_upper(url)), "scheme case", url);
+  fuzz::check(transfer == is_transfer_scheme(nm::base::ascii_upper(url)), "scheme case", url);
   if (transfer) fuzz::check(url.find("://") <= 5, "scheme too long", url);
   return 0;
 }

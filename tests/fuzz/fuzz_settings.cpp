@@ -3,8 +3,8 @@
 #include <string_view>
 
 #include "checks.hpp"
-#include "ipc/capture/settings.hpp"
-#include "nmhost/reply.hpp"
+#include "capture/settings.hpp"
+#include "host/reply.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);

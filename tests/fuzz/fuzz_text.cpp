@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "base/text.hpp"
-#include "nmhost/describe.hpp"
-#include "nmhost/proxy.hpp"
+#include "host/describe.hpp"
+#include "host/proxy.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
@@ -18,10 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string s = nm::host::sanitize_text(text, limit);
   size_t count = 0;
   for (size_t i = 0; i < s.size(); ++count) {
-    const char32_t cp = nm::next_code_point(s, i);
+    const char32_t cp = nm::base::next_code_point(s, i);
     if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) std::abort();
   }
   if (count > limit) std::abort();
-  if (nm::is_valid_utf8(text) && !nm::is_valid_utf8(s)) std::abort();
+  if (nm::base::is_valid_utf8(text) && !nm::base::is_valid_utf8(s)) std::abort();
   return 0;
 }

@@ -2,10 +2,10 @@
 
 #include <tuple>
 
-#include "fixtures.hpp"
-#include "ipc/capture/decision.hpp"
-#include "ipc/capture/patterns.hpp"
-#include "ipc/capture/settings.hpp"
+#include "support/fixtures.hpp"
+#include "capture/decision.hpp"
+#include "capture/patterns.hpp"
+#include "capture/settings.hpp"
 
 namespace nm::capture {
 namespace {

@@ -8,7 +8,7 @@
 #endif
 
 #include "base/text.hpp"
-#include "fixtures.hpp"
+#include "support/fixtures.hpp"
 #include "ipc/data_dir.hpp"
 #include "ipc/endpoint.hpp"
 #include "ipc/send.hpp"
@@ -124,7 +124,7 @@ TEST(Endpoint, FileInBothFormsAndOnlyOkDelivers) {
   for (const char* line : {"ok\r\n", "ok\n", "ok", "  ok  \n", "\t\xe3\x80\x80ok\xc2\xa0\r\n"})
     EXPECT_EQ(interpret_answer(line), AppAnswer::delivered()) << line;
   for (const char* line : {"too-large", "too-large: 3 GB\n"})
-    EXPECT_EQ(interpret_answer(line), AppAnswer::too_large(std::string(trim_unicode(line))))
+    EXPECT_EQ(interpret_answer(line), AppAnswer::too_large(std::string(base::trim_unicode(line))))
         << line;
   const std::pair<const char*, const char*> failures[] = {
       {"OK\n", "OK"},

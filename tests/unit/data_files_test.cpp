@@ -5,9 +5,9 @@
 #include <set>
 #include <tuple>
 
-#include "fixtures.hpp"
-#include "nmhost/extension_seen.hpp"
-#include "nmhost/log.hpp"
+#include "support/fixtures.hpp"
+#include "host/extension_seen.hpp"
+#include "host/log.hpp"
 
 namespace nm::host {
 namespace {

@@ -7,9 +7,9 @@
 
 #include <boost/json.hpp>
 
-#include "fixtures.hpp"
-#include "nmhost/manifest.hpp"
-#include "platform/net.hpp"
+#include "support/fixtures.hpp"
+#include "host/manifest.hpp"
+#include "os/net.hpp"
 
 namespace nm::doctor {
 namespace {

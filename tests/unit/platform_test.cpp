@@ -12,17 +12,17 @@
 #include <unistd.h>
 #endif
 
-#include "fixtures.hpp"
+#include "support/fixtures.hpp"
 #include "ipc/endpoint.hpp"
-#include "ipc/extension_ids.hpp"
+#include "host/extension_ids.hpp"
 #include "ipc/send.hpp"
-#include "nmhost/deliver.hpp"
-#include "nmhost/manifest.hpp"
-#include "nmhost/registration.hpp"
-#include "platform/console.hpp"
-#include "platform/error.hpp"
-#include "platform/net.hpp"
-#include "platform/process.hpp"
+#include "host/deliver.hpp"
+#include "host/manifest.hpp"
+#include "host/registration.hpp"
+#include "os/console.hpp"
+#include "os/error.hpp"
+#include "os/net.hpp"
+#include "os/process.hpp"
 
 namespace nm::os {
 namespace {
@@ -239,12 +239,12 @@ TEST(Registration, RegSearchOrderExtensionIdsAndManifests) {
             (Paths{p("/opt/q/reg.exe"), p("/usr/bin/reg.exe"), p("/\"x\"/reg.exe")}));
 
   for (const char* id : {"pjgmbkdaieonhfclgkbimepajnodlhfc", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"})
-    EXPECT_TRUE(ipc::is_extension_id(id)) << id;
+    EXPECT_TRUE(host::is_extension_id(id)) << id;
   // q lies past p; upper case; one short, one long.
   for (const char* id : {"pjgmbkdaieonhfclgkbimepajnodlhfq", "Pjgmbkdaieonhfclgkbimepajnodlhfc",
                          "pjgmbkdaieonhfclgkbimepajnodlhf", "pjgmbkdaieonhfclgkbimepajnodlhfcc", "",
                          "EDGE_ADDONS_ID_PENDING"})
-    EXPECT_FALSE(ipc::is_extension_id(id)) << id;
+    EXPECT_FALSE(host::is_extension_id(id)) << id;
 
 #ifdef _WIN32
   const fs::path bad(std::wstring(L"C:\\q\\\xD800.exe"));

@@ -3,12 +3,12 @@
 #include <limits>
 #include <tuple>
 
-#include "ipc/browser.hpp"
+#include "capture/browser.hpp"
 #include "ipc/request.hpp"
-#include "nmhost/describe.hpp"
-#include "nmhost/download_request.hpp"
-#include "nmhost/message.hpp"
-#include "nmhost/proxy.hpp"
+#include "host/describe.hpp"
+#include "host/download_request.hpp"
+#include "host/message.hpp"
+#include "host/proxy.hpp"
 
 namespace nm::host {
 namespace {
@@ -92,7 +92,7 @@ TEST(DescribeDownload, BrowserNamesSanitizedTextsWhoAndWhat) {
       {"edg/1 chrome/1", {}, ""},
   };
   for (const auto& [agent, brands, want] : cases)
-    EXPECT_EQ(ipc::browser_name(agent, brands), want) << agent;
+    EXPECT_EQ(capture::browser_name(agent, brands), want) << agent;
 
   const std::tuple<std::string, size_t, std::string> texts[] = {
       {"a\nb\tc\x7f"

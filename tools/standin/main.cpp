@@ -14,11 +14,11 @@
 #include "ipc/endpoint.hpp"
 #include "json/reader.hpp"
 #include "json/writer.hpp"
-#include "platform/clock.hpp"
-#include "platform/console.hpp"
-#include "platform/fs.hpp"
-#include "platform/net.hpp"
-#include "platform/process.hpp"
+#include "os/clock.hpp"
+#include "os/console.hpp"
+#include "os/fs.hpp"
+#include "os/net.hpp"
+#include "os/process.hpp"
 
 namespace {
 
@@ -356,7 +356,7 @@ int main(int argc, char** argv) {
   os::init_stdio();
   std::vector<std::string> args;
   if (auto env = os::get_env(kArgsVariable); env && !env->empty()) {
-    args = nm::split_command_line("qtm-standin " + *env);
+    args = nm::base::split_command_line("qtm-standin " + *env);
     args.erase(args.begin());
   }
   const auto given = os::arguments(argc, argv);

@@ -1,0 +1,24 @@
+#pragma once
+// Which extensions may call the host.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nm::host {
+
+inline constexpr std::string_view kChromeStoreId = "pjgmbkdaieonhfclgkbimepajnodlhfc";
+inline constexpr std::string_view kEdgeAddonsId = "EDGE_ADDONS_ID_PENDING";
+inline constexpr std::string_view kOperaAddonsId = "OPERA_ADDONS_ID_PENDING";
+// The companion add-on's id in Firefox-family browsers.
+inline constexpr std::string_view kFirefoxAddonId = "browser@qartorvanel.example";
+// The store id whose key unregistration removes; not known yet.
+inline constexpr std::string_view kQarStoreIdPending = "kQarStoreIdPending";
+
+// 32 characters, each from "a" to "p".
+bool is_extension_id(std::string_view id);
+// The Chrome id, then the Edge and Opera ids when they are real ids.
+std::vector<std::string> extension_ids();
+// "chrome-extension://" + id + "/" for each id.
+std::vector<std::string> allowed_origins();
+
+}  // namespace nm::host

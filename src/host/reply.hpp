@@ -1,0 +1,49 @@
+#pragma once
+// The one record of every answer to the browser.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "capture/settings.hpp"
+#include "host/deliver.hpp"
+#include "host/version.hpp"
+
+namespace nm::host {
+
+// Why a message was not carried out; each has its word in the reply.
+enum class Why { too_large, refused, options, not_running };
+// "too-large", "refused", "options", "not-running".
+std::string_view why_word(Why why);
+
+struct Reply {
+  bool ok = false;
+  std::optional<std::string> error;
+  std::optional<Why> why;
+  std::optional<std::string> version;
+  std::optional<std::string> types;
+  std::optional<bool> capture;
+  std::optional<std::string> excludedSites;
+  std::optional<std::vector<std::string>> excludedAddresses;
+  std::optional<bool> opened;
+  std::optional<uint64_t> minKb;
+  std::optional<std::string> captureOff;
+  std::optional<std::string> declined;
+};
+
+Reply success_reply();
+Reply refused_reply(Why why, std::string error);
+// The answer to a frame over the size limit.
+Reply too_large_reply(uint64_t length);
+
+// The rules summary the extension asks for with "rules" or "hello".
+Reply rules_summary(const capture::CaptureRules& rules, std::string_view browser);
+// What the browser is told of an attempt to reach the application.
+Reply reply_for_outcome(const Outcome& outcome);
+
+// Compact JSON, keys in the record's order, absent fields left out. A reply
+// over kMaxMessageBytes has its error text cut to fit, ending in "…".
+std::string serialize_reply(const Reply& reply);
+
+}  // namespace nm::host

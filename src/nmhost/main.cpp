@@ -1,7 +1,0 @@
-#include "nmhost/app.hpp"
-#include "platform/console.hpp"
-
-int main(int argc, char** argv) {
-  nm::os::init_stdio();
-  return nm::host::run(nm::os::arguments(argc, argv));
-}

@@ -1,0 +1,177 @@
+#include "os/net.hpp"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include "os/clock.hpp"
+#include "os/error.hpp"
+
+namespace nm::os {
+
+namespace {
+
+sockaddr_in loopback(uint16_t port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return a;
+}
+
+// Waits for `events` on the socket for at most timeout_ms, resuming after
+// signals with the time that is left. 1 ready, 0 timed out, -1 error (errno).
+int wait_for(int fd, short events, int timeout_ms) {
+  const int64_t deadline = monotonic_ns() + int64_t{timeout_ms} * 1000000;
+  for (;;) {
+    const int64_t left_ns = deadline - monotonic_ns();
+    const int left = left_ns <= 0 ? 0 : static_cast<int>((left_ns + 999999) / 1000000);
+    pollfd p{fd, events, 0};
+    const int r = ::poll(&p, 1, left);
+    if (r >= 0) return r;
+    if (errno != EINTR) return -1;
+  }
+}
+
+bool set_blocking(int fd, bool blocking) {
+  const int fl = ::fcntl(fd, F_GETFL);
+  if (fl < 0) return false;
+  return ::fcntl(fd, F_SETFL, blocking ? (fl & ~O_NONBLOCK) : (fl | O_NONBLOCK)) == 0;
+}
+
+}  // namespace
+
+TcpStream& TcpStream::operator=(TcpStream&& o) noexcept {
+  if (this != &o) {
+    close();
+    handle_ = o.handle_;
+    o.handle_ = -1;
+  }
+  return *this;
+}
+
+void TcpStream::close() {
+  if (handle_ != -1) ::close(static_cast<int>(handle_));
+  handle_ = -1;
+}
+
+Result<TcpStream> TcpStream::connect_loopback(uint16_t port, int timeout_ms) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return last_system_error();
+  TcpStream s(fd);
+  const sockaddr_in addr = loopback(port);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    if (errno != EINPROGRESS) return last_system_error();
+    const int r = wait_for(fd, POLLOUT, timeout_ms);
+    if (r < 0) return last_system_error();
+    if (r == 0) return Error{"connection timed out", ErrorKind::timed_out};
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return last_system_error();
+    if (err != 0) return system_error(err);
+  }
+  if (!set_blocking(fd, true)) return last_system_error();
+  return s;
+}
+
+bool TcpStream::set_recv_timeout(int ms) {
+  timeval tv{};
+  tv.tv_sec = ms / 1000;
+  tv.tv_usec = (ms % 1000) * 1000;
+  return ::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
+}
+
+Error TcpStream::timeout_error() {
+  Error e = system_error(EAGAIN);
+  e.kind = ErrorKind::timed_out;
+  return e;
+}
+
+Status TcpStream::send_all(std::string_view bytes, int stall_ms) {
+  constexpr size_t kMaxChunk = 2147483647;
+  const int fd = static_cast<int>(handle_);
+  while (!bytes.empty()) {
+    const size_t chunk = bytes.size() < kMaxChunk ? bytes.size() : kMaxChunk;
+    // Never blocks, so that a full buffer is waited for with a bound; no
+    // SIGPIPE when the peer has gone: the error comes back as a value.
+    const ssize_t w = ::send(fd, bytes.data(), chunk, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (w >= 0) {
+      bytes.remove_prefix(static_cast<size_t>(w));
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return last_system_error();
+    const int r = wait_for(fd, POLLOUT, stall_ms);
+    if (r < 0) return last_system_error();
+    if (r == 0) return timeout_error();
+  }
+  return {};
+}
+
+Result<size_t> TcpStream::recv(char* buf, size_t n) {
+  for (;;) {
+    const ssize_t r = ::recv(static_cast<int>(handle_), buf, n, 0);
+    if (r >= 0) return static_cast<size_t>(r);
+    const int err = errno;
+    if (err == EINTR) continue;
+    Error e = system_error(err);
+    // A blocking socket says this only when its receive time-out ran out.
+    if (err == EAGAIN || err == EWOULDBLOCK) e.kind = ErrorKind::timed_out;
+    return e;
+  }
+}
+
+TcpListener& TcpListener::operator=(TcpListener&& o) noexcept {
+  if (this != &o) {
+    close();
+    handle_ = o.handle_;
+    port_ = o.port_;
+    o.handle_ = -1;
+  }
+  return *this;
+}
+
+void TcpListener::close() {
+  if (handle_ != -1) ::close(static_cast<int>(handle_));
+  handle_ = -1;
+}
+
+Result<TcpListener> TcpListener::bind_loopback(uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return last_system_error();
+  TcpListener l;
+  l.handle_ = fd;
+  sockaddr_in addr = loopback(port);
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(fd, SOMAXCONN) != 0)
+    return last_system_error();
+  socklen_t len = sizeof addr;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return last_system_error();
+  l.port_ = ntohs(addr.sin_port);
+  return l;
+}
+
+Result<std::optional<TcpStream>> TcpListener::accept(int timeout_ms) {
+  const int fd = static_cast<int>(handle_);
+  for (;;) {
+    const int r = wait_for(fd, POLLIN, timeout_ms);
+    if (r < 0) return last_system_error();
+    if (r == 0) return std::optional<TcpStream>();
+    const int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (c >= 0) return std::optional<TcpStream>(TcpStream(c));
+    // A connection that was reset before it was taken: wait for the next.
+    if (errno == EINTR || errno == ECONNABORTED || errno == EAGAIN) continue;
+    return last_system_error();
+  }
+}
+
+std::optional<uint32_t> loopback_listener_pid(uint16_t) {
+  return std::nullopt;
+}
+
+}  // namespace nm::os
