@@ -10,27 +10,6 @@ namespace nm::capture {
 
 namespace {
 
-struct ReasonTexts {
-  std::string_view variant;
-  std::string_view wire;
-  std::string_view text;
-};
-
-constexpr ReasonTexts kReasons[] = {
-    {"IntegrationOff", "integration-off",
-     "Options > General > Use advanced browser integration is off"},
-    {"Browser", "browser",
-     "the browser is unticked in Options > General > Capture downloads from the following "
-     "browsers"},
-    {"FileType", "file-type", "its type isn't in Options > File types"},
-    {"Site", "site",
-     "its site is in Options > File types > Don't start downloading automatically from the "
-     "following sites"},
-    {"Address", "address",
-     "its address is in Options > File types > Edit list (addresses left to the browser)"},
-    {"Small", "small", "it is smaller than Options > File types > Don't take files smaller than"},
-};
-
 const ReasonTexts& texts(DeclineReason r) {
   return kReasons[static_cast<size_t>(r)];
 }

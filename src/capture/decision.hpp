@@ -14,6 +14,27 @@ namespace nm::capture {
 // Why a download stays with the browser, in order of precedence.
 enum class DeclineReason { IntegrationOff, Browser, FileType, Site, Address, Small };
 
+// Each reason's texts, in the order of the enumeration.
+struct ReasonTexts {
+  std::string_view variant;
+  std::string_view wire;
+  std::string_view text;
+};
+inline constexpr ReasonTexts kReasons[] = {
+    {"IntegrationOff", "integration-off",
+     "Options > General > Use advanced browser integration is off"},
+    {"Browser", "browser",
+     "the browser is unticked in Options > General > Capture downloads from the following "
+     "browsers"},
+    {"FileType", "file-type", "its type isn't in Options > File types"},
+    {"Site", "site",
+     "its site is in Options > File types > Don't start downloading automatically from the "
+     "following sites"},
+    {"Address", "address",
+     "its address is in Options > File types > Edit list (addresses left to the browser)"},
+    {"Small", "small", "it is smaller than Options > File types > Don't take files smaller than"},
+};
+
 // "IntegrationOff", "FileType", ...: shown in replies.
 std::string_view variant_name(DeclineReason r);
 // "integration-off", "file-type", ...: exchanged with the extension.

@@ -65,12 +65,6 @@ enum Field : size_t {
   kCaptureMinKb,
 };
 
-constexpr std::string_view kRuleFields[] = {
-    "advanced_integration", "browsers",           "auto_types",
-    "excluded_sites",       "excluded_addresses", "video_panel",
-    "video_panel_sites",    "capture_opened",     "capture_min_kb",
-};
-
 constexpr RecordLayout::Key kRuleKeys[] = {
     {"advanced_integration", kAdvancedIntegration},
     {"browsers", kBrowsers},

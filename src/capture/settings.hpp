@@ -24,6 +24,13 @@ extern const std::string_view LEGACY_AUTO_TYPES[3];
 
 inline constexpr std::string_view kSettingsFile = "downloads.json";
 
+// The keys of the "settings" object, in the order of CaptureRules' fields.
+inline constexpr std::string_view kRuleFields[] = {
+    "advanced_integration", "browsers",           "auto_types",
+    "excluded_sites",       "excluded_addresses", "video_panel",
+    "video_panel_sites",    "capture_opened",     "capture_min_kb",
+};
+
 struct CaptureRules {
   bool advanced_integration = true;
   // (browser name, ticked), in the order of the options page.

@@ -10,21 +10,6 @@
 
 namespace nm::host {
 
-namespace {
-
-struct WhyWord {
-  Why why;
-  std::string_view word;
-};
-constexpr WhyWord kWhyWords[] = {
-    {Why::too_large, "too-large"},
-    {Why::refused, "refused"},
-    {Why::options, "options"},
-    {Why::not_running, "not-running"},
-};
-
-}  // namespace
-
 std::string_view why_word(Why why) {
   for (const auto& w : kWhyWords)
     if (w.why == why) return w.word;
