@@ -13,36 +13,60 @@ using Lines = std::vector<std::string>;
 
 // Folders with an ideographic space and an emoji (a UTF-16 surrogate pair), a
 // registered host that has talked to a browser, a stale ipc.json: only warnings.
-TEST(Doctor, HealthyInstallationInTextAndJson) {
+struct Installation {
   TempFolder base;
-  const fs::path dir = base.path() / "nm\u3000\U0001F4E6 host",
-                 data = base.path() / "data\u3000\U0001F4E6", exe = dir / host_exe().filename(),
-                 doctor = dir / build_exe("nmhost-doctor").filename();
-  fs::create_directories(dir);
-  fs::create_directories(data);
-  fs::copy_file(host_exe(), exe);
-  fs::copy_file(build_exe("nmhost-doctor"), doctor);
-  const auto run_in = [&](const fs::path& program, Lines args, std::string input = "") {
-    return run({std::move(args), std::move(input), {{"QTM_DATA_DIR", host_path(data)}}, program});
-  };
-  if (under_wine()) {
-    clear_wine_registry();
-    ASSERT_EQ(run_in(exe, {"--register"}).exit_code, 0);
-  }
-  const std::string ua = R"("userAgent":"Mozilla/5.0 Chrome/120.0 Safari/537.36")";
-  const auto host =
-      run_in(exe, {kOrigin},
-             frame(R"({"hello":true,"v":"2.0",)" + ua + "}") +
-                 frame(R"({"declined":{"why":"file-type","name":"a.zip"},"v":"2.0",)" + ua + "}"));
-  ASSERT_EQ(split_frames(host.out).size(), 2u) << host.err;
-  write_text(data / "downloads.json",
-             R"({"settings": {"browsers": [["Mozilla Firefox", false]]}})");
+  fs::path dir = base.path() / "nm\u3000\U0001F4E6 host",
+           data = base.path() / "data\u3000\U0001F4E6", exe = dir / host_exe().filename(),
+           doctor = dir / build_exe("nmhost-doctor").filename();
   // A port nothing listens on any more, and a process id no system hands out.
-  const std::string port = std::to_string(stale_port());
-  write_text(data / "ipc.json", R"({"port":)" + port + R"(,"token":"t","pid":99999996})");
+  std::string port = std::to_string(stale_port());
 
-  // Check lines: a verdict padded to nine columns, the name, ": " and why.
-  const auto r = run_in(doctor, {});
+  Installation() {
+    fs::create_directories(dir);
+    fs::create_directories(data);
+    fs::copy_file(host_exe(), exe);
+    fs::copy_file(build_exe("nmhost-doctor"), doctor);
+    if (under_wine()) {
+      clear_wine_registry();
+      EXPECT_EQ(run_in(exe, {"--register"}).exit_code, 0);
+    }
+    const std::string ua = R"("userAgent":"Mozilla/5.0 Chrome/120.0 Safari/537.36")";
+    const auto host = run_in(
+        exe, {kOrigin},
+        frame(R"({"hello":true,"v":"2.0",)" + ua + "}") +
+            frame(R"({"declined":{"why":"file-type","name":"a.zip"},"v":"2.0",)" + ua + "}"));
+    EXPECT_EQ(split_frames(host.out).size(), 2u) << host.err;
+    write_text(data / "downloads.json",
+               R"({"settings": {"browsers": [["Mozilla Firefox", false]]}})");
+    write_text(data / "ipc.json", R"({"port":)" + port + R"(,"token":"t","pid":99999996})");
+  }
+  ~Installation() {
+    if (under_wine()) clear_wine_registry();
+  }
+  RunResult run_in(const fs::path& program, Lines args, std::string input = "") const {
+    return run({std::move(args), std::move(input), {{"QTM_DATA_DIR", host_path(data)}}, program});
+  }
+  // The check lines expected, in order.
+  static Lines outline() {
+    Lines expected = {"ok nmhost",
+                      "ok data directory",
+                      "ok downloads.json",
+                      "ok capture options",
+                      "ok ipc.json",
+                      "warning application port",
+                      "warning application process"};
+    for (const std::string family : {"Chrome", "Chromium", "Edge", "Brave", "Firefox"})
+      if (under_wine()) expected.push_back("ok " + family + " in HKCU");
+    if (!under_wine()) expected.push_back("ok registration");
+    expected.insert(expected.end(), {"ok extension-seen", "ok log"});
+    return expected;
+  }
+};
+
+// Check lines: a verdict padded to nine columns, the name, ": " and why.
+TEST(Doctor, TextReport) {
+  const Installation in;
+  const auto r = in.run_in(in.doctor, {});
   EXPECT_EQ(r.exit_code, 0) << r.out;
   EXPECT_EQ(r.err, "");
   Lines outline;
@@ -54,18 +78,11 @@ TEST(Doctor, HealthyInstallationInTextAndJson) {
       outline.push_back(m[1].str() + " " + m[2].str());
       why[m[2]] = m[3];
     }
-  Lines expected = {
-      "ok nmhost",   "ok data directory",        "ok downloads.json",          "ok capture options",
-      "ok ipc.json", "warning application port", "warning application process"};
-  for (const std::string family : {"Chrome", "Chromium", "Edge", "Brave", "Firefox"})
-    if (under_wine()) expected.push_back("ok " + family + " in HKCU");
-  if (!under_wine()) expected.push_back("ok registration");
-  expected.insert(expected.end(), {"ok extension-seen", "ok log"});
-  EXPECT_EQ(outline, expected) << r.out;
-  EXPECT_EQ(why["nmhost"], host_path(exe));
+  EXPECT_EQ(outline, Installation::outline()) << r.out;
+  EXPECT_EQ(why["nmhost"], host_path(in.exe));
   EXPECT_EQ(why["data directory"],
-            host_path(data) + " (named by the environment variable QTM_DATA_DIR)");
-  EXPECT_TRUE(why["application port"].starts_with("nothing listens on 127.0.0.1:" + port + " ("))
+            host_path(in.data) + " (named by the environment variable QTM_DATA_DIR)");
+  EXPECT_TRUE(why["application port"].starts_with("nothing listens on 127.0.0.1:" + in.port + " ("))
       << why["application port"];
   EXPECT_EQ(why["application process"], "process 99999996 is not running");
   EXPECT_NE(r.out.find("\n           Google Chrome: extension 2.0\n"), std::string::npos) << r.out;
@@ -73,17 +90,20 @@ TEST(Doctor, HealthyInstallationInTextAndJson) {
     EXPECT_EQ(why["Chrome in HKCU"],
               "HKCU\\Software\\Google\\Chrome\\NativeMessagingHosts\\com."
               "qartorvaneldownloadmanager.host names " +
-                  host_path(dir / "com.qartorvaneldownloadmanager.host.json") +
-                  ", through which Chrome starts " + host_path(exe));
+                  host_path(in.dir / "com.qartorvaneldownloadmanager.host.json") +
+                  ", through which Chrome starts " + host_path(in.exe));
   }
+}
 
-  const auto j = run_in(doctor, {"--json"});
+TEST(Doctor, JsonReport) {
+  const Installation in;
+  const auto j = in.run_in(in.doctor, {"--json"});
   EXPECT_EQ(j.exit_code, 0);
   ASSERT_EQ(j.out.find('\n'), j.out.size() - 1) << "one line";
   boost::json::value v;
   ASSERT_NO_THROW(v = boost::json::parse(j.out)) << j.out;
   EXPECT_EQ(v.at("program"), "nmhost-doctor");
-  EXPECT_EQ(v.at("data_dir"), boost::json::string(host_path(data)));
+  EXPECT_EQ(v.at("data_dir"), boost::json::string(host_path(in.data)));
   EXPECT_EQ(v.at("data_dir_source"), "QTM_DATA_DIR");
   EXPECT_EQ(boost::json::serialize(v.at("options").at("browsers")),
             R"([["Mozilla Firefox",false]])");
@@ -91,18 +111,19 @@ TEST(Doctor, HealthyInstallationInTextAndJson) {
   const std::string tail(v.at("log_tail").at(0).as_string());
   EXPECT_TRUE(tail.ends_with(": Google Chrome keeps a.zip: its type isn't in Options > File types"))
       << tail;
-  EXPECT_EQ(v.at("checks").as_array().size(), expected.size());
+  EXPECT_EQ(v.at("checks").as_array().size(), Installation::outline().size());
   EXPECT_EQ(v.at("problems"), 0);
+}
 
-  // Help, and an unknown option refused.
-  const auto help = run_in(doctor, {"--help"}), unknown = run_in(doctor, {"--json", "--fix"});
+TEST(Doctor, HelpAndAnUnknownOption) {
+  const auto help = run({.args = {"--help"}, .exe = build_exe("nmhost-doctor")});
+  const auto unknown = run({.args = {"--json", "--fix"}, .exe = build_exe("nmhost-doctor")});
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_TRUE(help.out.starts_with("Usage: nmhost-doctor [--json]\n") && help.err.empty());
   EXPECT_EQ(unknown.exit_code, 1);
   EXPECT_TRUE(unknown.out.empty() &&
               unknown.err.starts_with("nmhost-doctor: unknown option --fix\n\nUsage: "))
       << unknown.err;
-  if (under_wine()) clear_wine_registry();
 }
 
 }  // namespace
