@@ -191,18 +191,18 @@ TEST(CaptureRules, WholeFileRejectedOldTypesUpgradedNotWrittenBack) {
         .value()
         .auto_types;
   };
-  for (std::string_view legacy : LEGACY_AUTO_TYPES)
+  for (std::string_view legacy : kLegacyAutoTypes)
     EXPECT_EQ(types_after_reading(legacy), kDefaultAutoTypes) << legacy;
   // Lower-cased, reversed, each word twice, runs of white space.
   std::string shuffled;
-  const auto words = split_words(LEGACY_AUTO_TYPES[0]);
+  const auto words = split_words(kLegacyAutoTypes[0]);
   for (auto it = words.rbegin(); it != words.rend(); ++it) shuffled += *it + "  \\t " + *it + " ";
   for (char& c : shuffled) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   EXPECT_EQ(types_after_reading(shuffled), kDefaultAutoTypes);
 
-  const std::string added = std::string(LEGACY_AUTO_TYPES[0]) + " DOCX";
+  const std::string added = std::string(kLegacyAutoTypes[0]) + " DOCX";
   EXPECT_EQ(types_after_reading(added), added);
-  const std::string removed(LEGACY_AUTO_TYPES[0].substr(0, LEGACY_AUTO_TYPES[0].rfind(' ')));
+  const std::string removed(kLegacyAutoTypes[0].substr(0, kLegacyAutoTypes[0].rfind(' ')));
   EXPECT_EQ(types_after_reading(removed), removed);
 
   // An upgraded file is not written back (every field is read end to end).
@@ -215,7 +215,7 @@ TEST(CaptureRules, WholeFileRejectedOldTypesUpgradedNotWrittenBack) {
   EXPECT_EQ(load_capture_rules(std::nullopt), CaptureRules::defaults());
   TempFolder tmp;
   const std::string legacy = R"({"settings":{"capture_min_kb":3,"auto_types":")" +
-                             std::string(LEGACY_AUTO_TYPES[2]) + "\"}}";
+                             std::string(kLegacyAutoTypes[2]) + "\"}}";
   ASSERT_TRUE(os::write_file(tmp / "downloads.json", legacy));
   const CaptureRules got = load_capture_rules(tmp.path());
   EXPECT_EQ(got.capture_min_kb, 3u);
