@@ -15,8 +15,9 @@
 
 #include "base/result.hpp"
 #include "capture/settings.hpp"
-#include "ipc/data_dir.hpp"
 #include "host/extension_seen.hpp"
+#include "host/manifest.hpp"
+#include "ipc/data_dir.hpp"
 #include "os/registry.hpp"
 
 namespace nm::doctor {
@@ -145,9 +146,9 @@ std::string full_key(os::Hive hive, size_t key);
 // the order browsers look: HKCU 32-bit, HKCU 64-bit, HKLM 32-bit, HKLM 64-bit.
 std::vector<RegistryReading> read_registration();
 
-// What is wrong with a manifest file for this installation's host; empty
-// when nothing is. `chromium` selects the allowed origins over the add-on id.
-std::vector<std::string> manifest_faults(bool chromium, const fs::path& manifest,
+// What is wrong with a manifest file of the kind for this installation's
+// host; empty when nothing is.
+std::vector<std::string> manifest_faults(host::ManifestKind kind, const fs::path& manifest,
                                          const std::optional<fs::path>& host);
 
 struct RegistrationInputs {

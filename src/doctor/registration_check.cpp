@@ -5,9 +5,9 @@
 #include "base/text.hpp"
 #include "doctor/doctor.hpp"
 #include "host/extension_ids.hpp"
-#include "json/reader.hpp"
 #include "host/manifest.hpp"
 #include "host/registration.hpp"
+#include "json/reader.hpp"
 #include "os/fs.hpp"
 #include "os/lookup.hpp"
 
@@ -98,7 +98,7 @@ std::vector<RegistryReading> read_registration() {
   return out;
 }
 
-std::vector<std::string> manifest_faults(bool chromium, const fs::path& manifest,
+std::vector<std::string> manifest_faults(host::ManifestKind kind, const fs::path& manifest,
                                          const std::optional<fs::path>& host) {
   const std::string file = shown(manifest);
   const FileRead read = read_if_present(manifest);
@@ -134,7 +134,7 @@ std::vector<std::string> manifest_faults(bool chromium, const fs::path& manifest
                        shown(*host));
     }
   }
-  if (chromium) {
+  if (kind == host::ManifestKind::chromium) {
     const std::string origin = "chrome-extension://" + std::string(host::kChromeStoreId) + "/";
     if (!contains(m.origins, origin))
       faults.push_back("the manifest " + file + (m.has_origins ? " does not list" : " lacks") +
@@ -212,7 +212,7 @@ void check_named_manifest(size_t key, const Place& p, bool in_use,
   const std::string family(host::kBrowserKeys[key].family);
   const std::string& text_value = p.value->value().text;
   const auto faults =
-      manifest_faults(key < host::kChromiumKeyCount, os::path_from_utf8(text_value), host);
+      manifest_faults(host::kBrowserKeys[key].manifest, os::path_from_utf8(text_value), host);
   if (faults.empty()) {
     r.add(Verdict::ok, name,
           where + " names " + text_value +
