@@ -56,11 +56,7 @@ namespace {
 using json::Cursor;
 using json::RecordLayout;
 
-constexpr auto kRuleKeys = [] {
-  std::array<RecordLayout::Key, kRuleFields.size()> keys{};
-  for (size_t i = 0; i < keys.size(); ++i) keys[i] = {kRuleFields[i], i};
-  return keys;
-}();
+constexpr auto kRuleKeys = json::keys_by_name(kRuleFields);
 
 // The application writes objects only; an array in their place is a broken
 // file like any other wrong type, not a record read by position.
