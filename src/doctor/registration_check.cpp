@@ -134,7 +134,7 @@ std::vector<std::string> manifest_faults(host::ManifestKind kind, const fs::path
     }
   }
   if (kind == host::ManifestKind::chromium) {
-    const std::string origin = "chrome-extension://" + std::string(host::kChromeStoreId) + "/";
+    const std::string origin = host::chrome_origin(host::kChromeStoreId);
     if (!contains(m.origins, origin))
       faults.push_back("the manifest " + file + (m.has_origins ? " does not list" : " lacks") +
                        " the extension's origin " + origin + " in " +
