@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "base/text.hpp"
-#include "ipc/data_dir.hpp"
 #include "host/describe.hpp"
 #include "host/log.hpp"
+#include "ipc/data_dir.hpp"
 #include "os/fs.hpp"
 
 namespace nm::doctor {
@@ -64,12 +64,8 @@ DataDirLocation locate_data_dir(const std::optional<std::string>& variable,
                                 const std::optional<fs::path>& roaming) {
   const ipc::DataDirChoice choice = ipc::choose_data_dir(
       variable, [&] { return exe; }, [&] { return roaming; });
-  DataDirLocation where;
-  where.source = choice.source;
-  where.dir = choice.dir;
-  where.legacy = choice.legacy;
-  where.legacy_pending = ipc::pending_legacy(choice).has_value();
-  if (choice.source != DataDirSource::variable && choice.source != DataDirSource::portable) {
+  DataDirLocation where{choice, ipc::pending_legacy(choice).has_value(), std::nullopt};
+  if (where.source != DataDirSource::variable && where.source != DataDirSource::portable) {
     const auto beside = ipc::portable_candidate(exe);
     if (beside && os::is_dir(*beside)) where.unwritable_portable = beside;
   }

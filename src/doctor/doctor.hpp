@@ -67,10 +67,7 @@ using ipc::DataDirSource;
 // without its side effect: the legacy folder is reported, not moved. The
 // portable test makes the host's own probe (an empty file created and
 // removed again).
-struct DataDirLocation {
-  DataDirSource source = DataDirSource::none;
-  std::optional<fs::path> dir;
-  std::optional<fs::path> legacy;  // roaming source: the legacy folder's path
+struct DataDirLocation : ipc::DataDirChoice {
   // The legacy folder exists and the product folder does not: the host's
   // next look moves it, and its files are the ones the host will read.
   bool legacy_pending = false;
