@@ -18,13 +18,6 @@ constexpr std::string_view kBomSentence =
     " The file begins with a UTF-8 byte-order mark, which is not accepted: save it as UTF-8 "
     "without one";
 
-std::string in_quotes(std::string_view s) {
-  std::string out = "\"";
-  out += s;
-  out += '"';
-  return out;
-}
-
 // One summary for each kind of option; `builtin` is the option's default.
 std::string summary(const capture::CaptureOption&, bool b, bool) {
   return b ? "true" : "false";

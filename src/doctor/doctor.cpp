@@ -29,7 +29,14 @@ size_t Report::count(Verdict v) const {
       std::count_if(checks.begin(), checks.end(), [v](const Check& c) { return c.verdict == v; }));
 }
 
-static std::string shown(const fs::path& p) {
+std::string in_quotes(std::string_view s) {
+  std::string out = "\"";
+  out += s;
+  out += '"';
+  return out;
+}
+
+std::string shown(const fs::path& p) {
   return os::path_display(p);
 }
 

@@ -30,6 +30,11 @@ enum class Verdict { ok, warning, problem };
 // "ok", "warning", "problem".
 std::string_view verdict_word(Verdict v);
 
+// A name or value in double quotes, as it is.
+std::string in_quotes(std::string_view s);
+// A path as the doctor shows it.
+std::string shown(const fs::path& p);
+
 struct Check {
   Verdict verdict = Verdict::ok;
   std::string name;                  // short: "data directory", "Chrome in HKCU"

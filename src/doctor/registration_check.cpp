@@ -17,17 +17,6 @@ namespace {
 
 using State = os::RegistryDefault::State;
 
-std::string in_quotes(std::string_view s) {
-  std::string out = "\"";
-  out += s;
-  out += '"';
-  return out;
-}
-
-std::string shown(const fs::path& p) {
-  return os::path_display(p);
-}
-
 struct Manifest {
   std::optional<std::string> name, path, type;
   std::vector<std::string> origins, extensions;
