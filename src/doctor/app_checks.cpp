@@ -18,6 +18,14 @@ constexpr std::string_view kBomSentence =
     " The file begins with a UTF-8 byte-order mark, which is not accepted: save it as UTF-8 "
     "without one";
 
+// "(text)": what a value means, beside it or in its place.
+std::string aside(std::string_view text) {
+  std::string out = "(";
+  out += text;
+  out += ')';
+  return out;
+}
+
 // One summary for each kind of option; `builtin` is the option's default.
 std::string summary(const capture::CaptureOption&, bool b, bool) {
   return b ? "true" : "false";
@@ -26,16 +34,18 @@ std::string summary(const capture::CaptureOption&, bool b, bool) {
 std::string summary(const capture::CaptureOption& o, const std::string& text,
                     const std::string& builtin) {
   const size_t n = capture::split_words(text).size();
-  if (n == 0) return "(" + std::string(o.empty) + ")";
-  const std::string count = " (" + std::to_string(n) + " " + std::string(o.unit) + ")";
-  return (text == builtin ? "the built-in list" : in_quotes(text)) + count;
+  if (n == 0) return aside(o.empty);
+  std::string out = text == builtin ? std::string("the built-in list") : in_quotes(text);
+  out += ' ';
+  out += aside(std::to_string(n) + " " + std::string(o.unit));
+  return out;
 }
 
 std::string summary(const capture::CaptureOption& o, const std::vector<std::string>& list,
                     const std::vector<std::string>&) {
   std::string out;
   for (const auto& a : list) out += (out.empty() ? "" : ", ") + in_quotes(a);
-  return out.empty() ? "(" + std::string(o.empty) + ")" : out;
+  return out.empty() ? aside(o.empty) : out;
 }
 
 std::string summary(const capture::CaptureOption& o, const capture::BrowserTicks& browsers,
@@ -43,11 +53,11 @@ std::string summary(const capture::CaptureOption& o, const capture::BrowserTicks
   std::string out;
   for (const auto& [name, ticked] : browsers)
     out += (out.empty() ? "" : ", ") + in_quotes(name) + (ticked ? " ticked" : " unticked");
-  return out.empty() ? "(" + std::string(o.empty) + ")" : out;
+  return out.empty() ? aside(o.empty) : out;
 }
 
 std::string summary(const capture::CaptureOption& o, uint64_t size, uint64_t) {
-  return std::to_string(size) + " (" + std::string(size == 0 ? o.empty : o.unit) + ")";
+  return std::to_string(size) + " " + aside(size == 0 ? o.empty : o.unit);
 }
 
 }  // namespace
