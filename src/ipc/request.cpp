@@ -43,7 +43,7 @@ class RequestWriter : public json::ObjectWriter {
 std::string serialize_request(const AppRequest& r, std::string_view token) {
   std::string out;
   RequestWriter o(out);
-  o.text(kTokenKey, token);
+  o.text(kRequestTokenKey, token);
   o.opt_text("url", r.url);
   o.opt_text("dir", r.dir);
   o.opt_text("name", r.name);

@@ -52,7 +52,7 @@ struct AppRequest {
 };
 
 // The key of the token, first in every request line.
-inline constexpr std::string_view kTokenKey = "token";
+inline constexpr std::string_view kRequestTokenKey = "token";
 
 // The request line: compact JSON with "token" first, then every field in
 // order, and a final line feed.

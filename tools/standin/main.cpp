@@ -159,7 +159,7 @@ std::string random_token() {
 
 // The token of a request line; none when the line is no request.
 std::optional<std::string> token_of(std::string_view line) {
-  static constexpr std::array<std::string_view, 1> kFields = {nm::ipc::kTokenKey};
+  static constexpr std::array<std::string_view, 1> kFields = {nm::ipc::kRequestTokenKey};
   static constexpr auto kKeys = nm::json::keys_by_name(kFields);
   static constexpr nm::json::RecordLayout kLayout{"struct AppRequest", kFields, kKeys};
   static constexpr std::array<size_t, 1> kRequired = {0};
