@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "capture/browser.hpp"
 #include "capture/patterns.hpp"
 
 namespace nm::capture {
@@ -75,14 +74,12 @@ uint64_t min_size_bytes(const CaptureRules& rules) {
 std::optional<DeclineReason> decide_download(const Download& d, const CaptureRules& rules) {
   if (d.explicit_) return std::nullopt;
   const std::string file_name = file_name_of(d.filename, d.url);
-  const std::string browser =
-      browser_name(d.user_agent, std::vector<std::string>(d.brands.begin(), d.brands.end()));
-
-  if (auto reason = refusal(rules, d.url, file_name, browser)) return reason;
+  if (auto reason = refusal(rules, d.url, file_name, d.browser)) return reason;
   if (d.size && *d.size != 0 && *d.size < min_size_bytes(rules)) return DeclineReason::Small;
   // A redirect can only add Site or Address: gate and type do not depend on
   // the address, and the size is not tested twice.
-  if (d.final_url && *d.final_url != d.url) return refusal(rules, *d.final_url, file_name, browser);
+  if (d.final_url && *d.final_url != d.url)
+    return refusal(rules, *d.final_url, file_name, d.browser);
   return std::nullopt;
 }
 

@@ -3,7 +3,6 @@
 // the video button may be shown on a page.
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -50,9 +49,8 @@ struct Download {
   std::optional<std::string_view> final_url{};
   std::optional<std::string_view> filename{};
   std::optional<uint64_t> size{};
-  std::string_view user_agent{};  // absent counts as empty
-  std::span<const std::string> brands{};
-  bool explicit_ = false;  // the user asked for this download
+  std::string_view browser{};  // the sender's name, as browser_name gives it
+  bool explicit_ = false;      // the user asked for this download
 };
 
 // The integration switch and the browser list.

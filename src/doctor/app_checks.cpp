@@ -2,8 +2,8 @@
 // from downloads.json, and the endpoint file through which it reaches the
 // running application.
 #include "base/text.hpp"
-#include "doctor/doctor.hpp"
 #include "capture/patterns.hpp"
+#include "doctor/doctor.hpp"
 #include "ipc/endpoint.hpp"
 #include "ipc/send.hpp"
 #include "os/fs.hpp"
@@ -18,51 +18,59 @@ constexpr std::string_view kBomSentence =
     " The file begins with a UTF-8 byte-order mark, which is not accepted: save it as UTF-8 "
     "without one";
 
-std::string in_quotes(std::string_view s) {
-  std::string out = "\"";
-  out += s;
-  out += '"';
+// "(text)": what a value means, beside it or in its place.
+std::string aside(std::string_view text) {
+  std::string out = "(";
+  out += text;
+  out += ')';
   return out;
 }
 
-std::string flag(bool b) {
+// One summary for each kind of option; `builtin` is the option's default.
+std::string summary(const capture::CaptureOption&, bool b, bool) {
   return b ? "true" : "false";
 }
 
-std::string words(std::string_view text, std::string_view builtin, std::string_view unit) {
+std::string summary(const capture::CaptureOption& o, const std::string& text,
+                    const std::string& builtin) {
   const size_t n = capture::split_words(text).size();
-  if (n == 0) return "(none)";
-  if (text == builtin)
-    return "the built-in list (" + std::to_string(n) + " " + std::string(unit) + ")";
-  return in_quotes(text) + " (" + std::to_string(n) + " " + std::string(unit) + ")";
+  if (n == 0) return aside(o.empty);
+  std::string out = text == builtin ? std::string("the built-in list") : in_quotes(text);
+  out += ' ';
+  out += aside(std::to_string(n) + " " + std::string(o.unit));
+  return out;
+}
+
+std::string summary(const capture::CaptureOption& o, const std::vector<std::string>& list,
+                    const std::vector<std::string>&) {
+  std::string out;
+  for (const auto& a : list) out += (out.empty() ? "" : ", ") + in_quotes(a);
+  return out.empty() ? aside(o.empty) : out;
+}
+
+std::string summary(const capture::CaptureOption& o, const capture::BrowserTicks& browsers,
+                    const capture::BrowserTicks&) {
+  std::string out;
+  for (const auto& [name, ticked] : browsers)
+    out += (out.empty() ? "" : ", ") + in_quotes(name) + (ticked ? " ticked" : " unticked");
+  return out.empty() ? aside(o.empty) : out;
+}
+
+std::string summary(const capture::CaptureOption& o, uint64_t size, uint64_t) {
+  return std::to_string(size) + " " + aside(size == 0 ? o.empty : o.unit);
 }
 
 }  // namespace
 
-std::vector<std::string> describe_options(const capture::CaptureRules& o) {
+std::vector<std::string> describe_options(const capture::CaptureRules& rules) {
+  const auto builtin = capture::CaptureRules::defaults();
   std::vector<std::string> out;
-  out.push_back("advanced_integration = " + flag(o.advanced_integration));
-  std::string browsers;
-  for (const auto& [name, ticked] : o.browsers)
-    browsers +=
-        (browsers.empty() ? "" : ", ") + in_quotes(name) + (ticked ? " ticked" : " unticked");
-  out.push_back("browsers = " +
-                (browsers.empty() ? "(none listed: every browser is captured)" : browsers));
-  out.push_back("auto_types = " +
-                (capture::split_words(o.auto_types).empty()
-                     ? std::string("(none: every download stays with the browser)")
-                     : words(o.auto_types, capture::kDefaultAutoTypes, "types")));
-  out.push_back("excluded_sites = " +
-                words(o.excluded_sites, capture::kDefaultExcludedSites, "sites"));
-  std::string addresses;
-  for (const auto& a : o.excluded_addresses)
-    addresses += (addresses.empty() ? "" : ", ") + in_quotes(a);
-  out.push_back("excluded_addresses = " + (addresses.empty() ? "(none)" : addresses));
-  out.push_back("video_panel = " + flag(o.video_panel));
-  out.push_back("video_panel_sites = " + words(o.video_panel_sites, "", "sites"));
-  out.push_back("capture_opened = " + flag(o.capture_opened));
-  out.push_back("capture_min_kb = " + std::to_string(o.capture_min_kb) +
-                (o.capture_min_kb == 0 ? " (no minimum size)" : " (units of 1024 bytes)"));
+  for (const auto& option : capture::kCaptureOptions) {
+    const auto line = [&](auto field) {
+      return std::string(option.key) + " = " + summary(option, rules.*field, builtin.*field);
+    };
+    out.push_back(std::visit(line, option.field));
+  }
   return out;
 }
 

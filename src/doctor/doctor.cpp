@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "base/text.hpp"
-#include "ipc/data_dir.hpp"
 #include "host/describe.hpp"
 #include "host/log.hpp"
+#include "ipc/data_dir.hpp"
 #include "os/fs.hpp"
 
 namespace nm::doctor {
@@ -29,7 +29,14 @@ size_t Report::count(Verdict v) const {
       std::count_if(checks.begin(), checks.end(), [v](const Check& c) { return c.verdict == v; }));
 }
 
-static std::string shown(const fs::path& p) {
+std::string in_quotes(std::string_view s) {
+  std::string out = "\"";
+  out += s;
+  out += '"';
+  return out;
+}
+
+std::string shown(const fs::path& p) {
   return os::path_display(p);
 }
 
@@ -64,12 +71,8 @@ DataDirLocation locate_data_dir(const std::optional<std::string>& variable,
                                 const std::optional<fs::path>& roaming) {
   const ipc::DataDirChoice choice = ipc::choose_data_dir(
       variable, [&] { return exe; }, [&] { return roaming; });
-  DataDirLocation where;
-  where.source = choice.source;
-  where.dir = choice.dir;
-  where.legacy = choice.legacy;
-  where.legacy_pending = ipc::pending_legacy(choice).has_value();
-  if (choice.source != DataDirSource::variable && choice.source != DataDirSource::portable) {
+  DataDirLocation where{choice, ipc::pending_legacy(choice).has_value(), std::nullopt};
+  if (where.source != DataDirSource::variable && where.source != DataDirSource::portable) {
     const auto beside = ipc::portable_candidate(exe);
     if (beside && os::is_dir(*beside)) where.unwritable_portable = beside;
   }

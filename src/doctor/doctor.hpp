@@ -15,8 +15,9 @@
 
 #include "base/result.hpp"
 #include "capture/settings.hpp"
-#include "ipc/data_dir.hpp"
 #include "host/extension_seen.hpp"
+#include "host/manifest.hpp"
+#include "ipc/data_dir.hpp"
 #include "os/registry.hpp"
 
 namespace nm::doctor {
@@ -28,6 +29,11 @@ inline constexpr std::string_view kProgramName = "nmhost-doctor";
 enum class Verdict { ok, warning, problem };
 // "ok", "warning", "problem".
 std::string_view verdict_word(Verdict v);
+
+// A name or value in double quotes, as it is.
+std::string in_quotes(std::string_view s);
+// A path as the doctor shows it.
+std::string shown(const fs::path& p);
 
 struct Check {
   Verdict verdict = Verdict::ok;
@@ -66,10 +72,7 @@ using ipc::DataDirSource;
 // without its side effect: the legacy folder is reported, not moved. The
 // portable test makes the host's own probe (an empty file created and
 // removed again).
-struct DataDirLocation {
-  DataDirSource source = DataDirSource::none;
-  std::optional<fs::path> dir;
-  std::optional<fs::path> legacy;  // roaming source: the legacy folder's path
+struct DataDirLocation : ipc::DataDirChoice {
   // The legacy folder exists and the product folder does not: the host's
   // next look moves it, and its files are the ones the host will read.
   bool legacy_pending = false;
@@ -145,9 +148,9 @@ std::string full_key(os::Hive hive, size_t key);
 // the order browsers look: HKCU 32-bit, HKCU 64-bit, HKLM 32-bit, HKLM 64-bit.
 std::vector<RegistryReading> read_registration();
 
-// What is wrong with a manifest file for this installation's host; empty
-// when nothing is. `chromium` selects the allowed origins over the add-on id.
-std::vector<std::string> manifest_faults(bool chromium, const fs::path& manifest,
+// What is wrong with a manifest file of the kind for this installation's
+// host; empty when nothing is.
+std::vector<std::string> manifest_faults(host::ManifestKind kind, const fs::path& manifest,
                                          const std::optional<fs::path>& host);
 
 struct RegistrationInputs {

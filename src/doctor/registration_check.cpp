@@ -5,9 +5,9 @@
 #include "base/text.hpp"
 #include "doctor/doctor.hpp"
 #include "host/extension_ids.hpp"
-#include "json/reader.hpp"
 #include "host/manifest.hpp"
 #include "host/registration.hpp"
+#include "json/reader.hpp"
 #include "os/fs.hpp"
 #include "os/lookup.hpp"
 
@@ -17,17 +17,6 @@ namespace {
 
 using State = os::RegistryDefault::State;
 
-std::string in_quotes(std::string_view s) {
-  std::string out = "\"";
-  out += s;
-  out += '"';
-  return out;
-}
-
-std::string shown(const fs::path& p) {
-  return os::path_display(p);
-}
-
 struct Manifest {
   std::optional<std::string> name, path, type;
   std::vector<std::string> origins, extensions;
@@ -35,13 +24,11 @@ struct Manifest {
 };
 
 enum Field : size_t { kName, kPath, kType, kOrigins, kExtensions };
-constexpr std::string_view kFields[] = {"name", "path", "type", "allowed_origins",
-                                        "allowed_extensions"};
-constexpr json::RecordLayout::Key kKeys[] = {{"name", kName},
-                                             {"path", kPath},
-                                             {"type", kType},
-                                             {"allowed_origins", kOrigins},
-                                             {"allowed_extensions", kExtensions}};
+// The description is not checked, so it is skipped like any other key.
+constexpr std::array<std::string_view, 5> kFields = {
+    host::kManifestName, host::kManifestPath, host::kManifestType, host::kManifestAllowedOrigins,
+    host::kManifestAllowedExtensions};
+constexpr auto kKeys = json::keys_by_name(kFields);
 constexpr json::RecordLayout kLayout{"a host manifest", kFields, kKeys};
 
 Result<Manifest> parse_manifest(std::string_view bytes) {
@@ -98,7 +85,7 @@ std::vector<RegistryReading> read_registration() {
   return out;
 }
 
-std::vector<std::string> manifest_faults(bool chromium, const fs::path& manifest,
+std::vector<std::string> manifest_faults(host::ManifestKind kind, const fs::path& manifest,
                                          const std::optional<fs::path>& host) {
   const std::string file = shown(manifest);
   const FileRead read = read_if_present(manifest);
@@ -117,32 +104,34 @@ std::vector<std::string> manifest_faults(bool chromium, const fs::path& manifest
     faults.push_back("the manifest " + file + " gives the name " +
                      (m.name ? in_quotes(*m.name) : std::string("(none)")) + " instead of " +
                      in_quotes(host::kHostName));
-  if (m.type != "stdio")
+  if (m.type != host::kManifestStdio)
     faults.push_back("the manifest " + file + " gives the type " +
-                     (m.type ? in_quotes(*m.type) : std::string("(none)")) +
-                     " instead of \"stdio\"");
+                     (m.type ? in_quotes(*m.type) : std::string("(none)")) + " instead of " +
+                     in_quotes(host::kManifestStdio));
+  const std::string path_key = in_quotes(host::kManifestPath);
   if (!m.path || m.path->empty()) {
-    faults.push_back("the manifest " + file + " gives no \"path\" of the host");
+    faults.push_back("the manifest " + file + " gives no " + path_key + " of the host");
   } else {
     // Browsers read a relative path from the manifest's folder.
     fs::path target = os::path_from_utf8(*m.path);
     if (target.is_relative()) target = manifest.parent_path() / target;
     if (!os::metadata_readable(target)) {
-      faults.push_back("the manifest's \"path\" " + *m.path + " does not exist");
+      faults.push_back("the manifest's " + path_key + " " + *m.path + " does not exist");
     } else if (host && os::same_file(target, *host) != true) {
-      faults.push_back("the manifest's \"path\" " + *m.path + " is not this installation's host " +
-                       shown(*host));
+      faults.push_back("the manifest's " + path_key + " " + *m.path +
+                       " is not this installation's host " + shown(*host));
     }
   }
-  if (chromium) {
-    const std::string origin = "chrome-extension://" + std::string(host::kChromeStoreId) + "/";
+  if (kind == host::ManifestKind::chromium) {
+    const std::string origin = host::chrome_origin(host::kChromeStoreId);
     if (!contains(m.origins, origin))
       faults.push_back("the manifest " + file + (m.has_origins ? " does not list" : " lacks") +
-                       " the extension's origin " + origin + " in \"allowed_origins\"");
+                       " the extension's origin " + origin + " in " +
+                       in_quotes(host::kManifestAllowedOrigins));
   } else if (!contains(m.extensions, host::kFirefoxAddonId)) {
     faults.push_back("the manifest " + file + (m.has_extensions ? " does not list" : " lacks") +
-                     " the add-on id " + std::string(host::kFirefoxAddonId) +
-                     " in \"allowed_extensions\"");
+                     " the add-on id " + std::string(host::kFirefoxAddonId) + " in " +
+                     in_quotes(host::kManifestAllowedExtensions));
   }
   return faults;
 }
@@ -212,7 +201,7 @@ void check_named_manifest(size_t key, const Place& p, bool in_use,
   const std::string family(host::kBrowserKeys[key].family);
   const std::string& text_value = p.value->value().text;
   const auto faults =
-      manifest_faults(key < host::kChromiumKeyCount, os::path_from_utf8(text_value), host);
+      manifest_faults(host::kBrowserKeys[key].manifest, os::path_from_utf8(text_value), host);
   if (faults.empty()) {
     r.add(Verdict::ok, name,
           where + " names " + text_value +

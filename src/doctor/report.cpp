@@ -1,9 +1,9 @@
 // Gathering the real inputs, and writing the report as text or JSON.
 #include "base/text.hpp"
 #include "doctor/doctor.hpp"
+#include "host/version.hpp"
 #include "ipc/data_dir.hpp"
 #include "json/writer.hpp"
-#include "host/version.hpp"
 #include "os/fs.hpp"
 
 namespace nm::doctor {
@@ -114,24 +114,39 @@ void objects(json::ObjectWriter& w, std::string_view k, const std::vector<T>& li
   out += ']';
 }
 
-// The options in the form of the settings file's "settings" object.
-void append_options(std::string& out, const capture::CaptureRules& o) {
-  json::ObjectWriter w(out);
-  w.flag("advanced_integration", o.advanced_integration);
-  w.key("browsers") += '[';
-  for (size_t i = 0; i < o.browsers.size(); ++i) {
+// One writer for each kind of option, as the settings file has it.
+void option(json::ObjectWriter& w, std::string_view k, bool b) {
+  w.flag(k, b);
+}
+
+void option(json::ObjectWriter& w, std::string_view k, const std::string& s) {
+  text(w, k, s);
+}
+
+void option(json::ObjectWriter& w, std::string_view k, const std::vector<std::string>& list) {
+  strings(w, k, list);
+}
+
+void option(json::ObjectWriter& w, std::string_view k, const capture::BrowserTicks& browsers) {
+  std::string& out = w.key(k);
+  out += '[';
+  for (size_t i = 0; i < browsers.size(); ++i) {
     out += i ? ",[" : "[";
-    json::append_string(out, base::utf8_lossy(o.browsers[i].first));
-    out += o.browsers[i].second ? ",true]" : ",false]";
+    json::append_string(out, base::utf8_lossy(browsers[i].first));
+    out += browsers[i].second ? ",true]" : ",false]";
   }
   out += ']';
-  text(w, "auto_types", o.auto_types);
-  text(w, "excluded_sites", o.excluded_sites);
-  strings(w, "excluded_addresses", o.excluded_addresses);
-  w.flag("video_panel", o.video_panel);
-  text(w, "video_panel_sites", o.video_panel_sites);
-  w.flag("capture_opened", o.capture_opened);
-  w.uint("capture_min_kb", o.capture_min_kb);
+}
+
+void option(json::ObjectWriter& w, std::string_view k, uint64_t n) {
+  w.uint(k, n);
+}
+
+// The options in the form of the settings file's "settings" object.
+void append_options(std::string& out, const capture::CaptureRules& rules) {
+  json::ObjectWriter w(out);
+  for (const auto& o : capture::kCaptureOptions)
+    std::visit([&](auto field) { option(w, o.key, rules.*field); }, o.field);
   w.end();
 }
 

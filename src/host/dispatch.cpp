@@ -5,13 +5,13 @@
 #include "capture/decision.hpp"
 #include "capture/patterns.hpp"
 #include "capture/settings.hpp"
-#include "ipc/data_dir.hpp"
 #include "host/deliver.hpp"
 #include "host/describe.hpp"
 #include "host/download_request.hpp"
 #include "host/extension_seen.hpp"
 #include "host/host_loop.hpp"
 #include "host/log.hpp"
+#include "ipc/data_dir.hpp"
 
 namespace nm::host {
 
@@ -91,8 +91,7 @@ Reply single_download(Message& m, const CaptureRules& rules, std::string_view br
       m.finalUrl ? std::optional<std::string_view>(*m.finalUrl) : std::nullopt,
       m.filename ? std::optional<std::string_view>(*m.filename) : std::nullopt,
       m.size,
-      m.userAgent ? std::string_view(*m.userAgent) : std::string_view(),
-      m.brands,
+      browser,
       m.explicit_};
   if (auto reason = capture::decide_download(d, rules)) {
     log_line(describe_download(browser, capture::host_of(m.url),

@@ -16,9 +16,13 @@ std::vector<std::string> extension_ids() {
   return ids;
 }
 
+std::string chrome_origin(std::string_view id) {
+  return "chrome-extension://" + std::string(id) + "/";
+}
+
 std::vector<std::string> allowed_origins() {
   std::vector<std::string> origins;
-  for (const auto& id : extension_ids()) origins.push_back("chrome-extension://" + id + "/");
+  for (const auto& id : extension_ids()) origins.push_back(chrome_origin(id));
   return origins;
 }
 

@@ -18,7 +18,10 @@ inline constexpr std::string_view kQarStoreIdPending = "kQarStoreIdPending";
 bool is_extension_id(std::string_view id);
 // The Chrome id, then the Edge and Opera ids when they are real ids.
 std::vector<std::string> extension_ids();
-// "chrome-extension://" + id + "/" for each id.
+// The origin under which Chromium browsers start the host for the extension:
+// "chrome-extension://" + id + "/".
+std::string chrome_origin(std::string_view id);
+// The origin of each id.
 std::vector<std::string> allowed_origins();
 
 }  // namespace nm::host

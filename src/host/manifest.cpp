@@ -10,13 +10,13 @@ namespace nm::host {
 std::string manifest_text(ManifestKind kind, std::string_view exe_path) {
   json::PrettyObject m;
   if (kind == ManifestKind::chromium)
-    m.strings("allowed_origins", allowed_origins());
+    m.strings(kManifestAllowedOrigins, allowed_origins());
   else
-    m.strings("allowed_extensions", {std::string(kFirefoxAddonId)});
-  return m.string("description", kHostDescription)
-      .string("name", kHostName)
-      .string("path", exe_path)
-      .string("type", "stdio")
+    m.strings(kManifestAllowedExtensions, {std::string(kFirefoxAddonId)});
+  return m.string(kManifestDescription, kHostDescription)
+      .string(kManifestName, kHostName)
+      .string(kManifestPath, exe_path)
+      .string(kManifestType, kManifestStdio)
       .str();
 }
 

@@ -20,6 +20,16 @@ inline constexpr std::string_view kFirefoxManifestName =
 
 enum class ManifestKind { chromium, firefox };
 
+// The keys of a manifest, which the doctor reads back, and its one type: the
+// browser talks to the host over its standard streams.
+inline constexpr std::string_view kManifestAllowedExtensions = "allowed_extensions";
+inline constexpr std::string_view kManifestAllowedOrigins = "allowed_origins";
+inline constexpr std::string_view kManifestDescription = "description";
+inline constexpr std::string_view kManifestName = "name";
+inline constexpr std::string_view kManifestPath = "path";
+inline constexpr std::string_view kManifestType = "type";
+inline constexpr std::string_view kManifestStdio = "stdio";
+
 // The manifest document for the executable at `exe_path` (UTF-8): keys in
 // alphabetical order, two-space indent, no final line feed.
 std::string manifest_text(ManifestKind kind, std::string_view exe_path);

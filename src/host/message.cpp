@@ -1,5 +1,6 @@
 #include "host/message.hpp"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -14,39 +15,28 @@ using json::RecordLayout;
 
 constexpr uint64_t kU64Max = std::numeric_limits<uint64_t>::max();
 
-enum CookieField : size_t {
-  kCookieName,
-  kCookieValue,
-  kCookieDomain,
-  kCookieHostOnly,
-  kCookiePath,
-  kCookieSecure,
-  kCookieExpires,
-};
-
-constexpr std::array<std::string_view, 7> kCookieFields = {"name", "value",  "domain", "host_only",
-                                                           "path", "secure", "expires"};
-constexpr std::array<RecordLayout::Key, 9> kCookieKeys = {{{"name", kCookieName},
-                                                           {"value", kCookieValue},
-                                                           {"domain", kCookieDomain},
-                                                           {"host_only", kCookieHostOnly},
-                                                           {"hostOnly", kCookieHostOnly},
-                                                           {"path", kCookiePath},
-                                                           {"secure", kCookieSecure},
-                                                           {"expires", kCookieExpires},
-                                                           {"expirationDate", kCookieExpires}}};
-constexpr RecordLayout kCookieLayout{"struct BrowserCookie", kCookieFields, kCookieKeys};
+// The request line's keys, and the browser's spelling of two of them.
+constexpr auto kCookieKeys = [] {
+  constexpr size_t n = ipc::kCookieFields.size();
+  const auto own = json::keys_by_name(ipc::kCookieFields);
+  std::array<RecordLayout::Key, n + 2> keys{};
+  std::copy(own.begin(), own.end(), keys.begin());
+  keys[n] = {"hostOnly", ipc::kCookieHostOnly};
+  keys[n + 1] = {"expirationDate", ipc::kCookieExpires};
+  return keys;
+}();
+constexpr RecordLayout kCookieLayout{"struct BrowserCookie", ipc::kCookieFields, kCookieKeys};
 
 bool read_cookie(Cursor& c, ipc::BrowserCookie& k) {
   return c.read_record(kCookieLayout, [&](Cursor& c, size_t f) {
     switch (f) {
-      case kCookieName: return c.read_string(k.name);
-      case kCookieValue: return c.read_string(k.value);
-      case kCookieDomain: return c.read_string(k.domain);
-      case kCookieHostOnly: return c.read_bool(k.host_only);
-      case kCookiePath: return c.read_string(k.path);
-      case kCookieSecure: return c.read_bool(k.secure);
-      case kCookieExpires: return c.read_opt_f64(k.expires);
+      case ipc::kCookieName: return c.read_string(k.name);
+      case ipc::kCookieValue: return c.read_string(k.value);
+      case ipc::kCookieDomain: return c.read_string(k.domain);
+      case ipc::kCookieHostOnly: return c.read_bool(k.host_only);
+      case ipc::kCookiePath: return c.read_string(k.path);
+      case ipc::kCookieSecure: return c.read_bool(k.secure);
+      case ipc::kCookieExpires: return c.read_opt_f64(k.expires);
     }
     return c.skip();
   });
@@ -126,12 +116,7 @@ constexpr std::array<std::string_view, 31> kMessageFields = {
     "excludeSite", "open",    "declined"};
 static_assert(kMessageFields.size() == kDeclined + 1);
 
-constexpr auto make_keys() {
-  std::array<RecordLayout::Key, kMessageFields.size()> keys{};
-  for (size_t i = 0; i < keys.size(); ++i) keys[i] = {kMessageFields[i], i};
-  return keys;
-}
-constexpr auto kMessageKeys = make_keys();
+constexpr auto kMessageKeys = json::keys_by_name(kMessageFields);
 constexpr RecordLayout kMessageLayout{"struct Message", kMessageFields, kMessageKeys};
 
 bool read_field(Cursor& c, size_t f, Message& m) {

@@ -1,9 +1,9 @@
 #include "host/registration.hpp"
 
 #include "base/text.hpp"
-#include "ipc/data_dir.hpp"
 #include "host/extension_ids.hpp"
 #include "host/manifest.hpp"
+#include "ipc/data_dir.hpp"
 #include "os/error.hpp"
 #include "os/fs.hpp"
 #include "os/process.hpp"
@@ -112,23 +112,22 @@ Result<std::string> register_host(os::Hive hive) {
   if (!exe) return Error{exe.error()};
 
   // Each manifest is written before the keys that point at it.
-  const auto install = [&](ManifestKind kind, std::string_view name, size_t first_key,
-                           size_t end_key) -> Result<std::string> {
+  const auto install = [&](ManifestKind kind, std::string_view name) -> Result<std::string> {
     const fs::path file = *dir / os::path_from_utf8(name);
     const auto text = manifest_for(kind, *exe);
     if (!text) return Error{text.error()};
     if (Status st = write_manifest(file, *text); !st) return Error{st.error()};
     const std::string shown = os::path_display(file);
-    for (size_t i = first_key; i < end_key; ++i)
-      if (Status st = run_reg(reg_add_args(host_key(hive, kHostKeys[i]), shown)); !st)
+    for (const BrowserKey& browser : kBrowserKeys) {
+      if (browser.manifest != kind) continue;
+      if (Status st = run_reg(reg_add_args(host_key(hive, browser.key), shown)); !st)
         return Error{st.error()};
+    }
     return shown;
   };
-  const auto chromium =
-      install(ManifestKind::chromium, kChromiumManifestName, 0, kChromiumKeyCount);
+  const auto chromium = install(ManifestKind::chromium, kChromiumManifestName);
   if (!chromium) return chromium;
-  const auto firefox =
-      install(ManifestKind::firefox, kFirefoxManifestName, kChromiumKeyCount, kHostKeys.size());
+  const auto firefox = install(ManifestKind::firefox, kFirefoxManifestName);
   if (!firefox) return firefox;
   return registered_line(*chromium, *firefox);
 }

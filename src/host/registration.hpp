@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/result.hpp"
+#include "host/manifest.hpp"
 #include "os/fs.hpp"
 #include "os/registry.hpp"
 
@@ -16,21 +17,21 @@ namespace nm::host {
 
 namespace fs = std::filesystem;
 
-// A browser family and the key under which it looks for native messaging
-// hosts.
+// A browser family, the key under which it looks for native messaging hosts,
+// and the manifest that key names.
 struct BrowserKey {
   std::string_view family;
   std::string_view key;
+  ManifestKind manifest;
 };
-// Four Chromium browsers, then the Mozilla one.
 inline constexpr std::array<BrowserKey, 5> kBrowserKeys = {{
-    {"Chrome", "Software\\Google\\Chrome\\NativeMessagingHosts"},
-    {"Chromium", "Software\\Chromium\\NativeMessagingHosts"},
-    {"Edge", "Software\\Microsoft\\Edge\\NativeMessagingHosts"},
-    {"Brave", "Software\\BraveSoftware\\Brave-Browser\\NativeMessagingHosts"},
-    {"Firefox", "Software\\Mozilla\\NativeMessagingHosts"},
+    {"Chrome", "Software\\Google\\Chrome\\NativeMessagingHosts", ManifestKind::chromium},
+    {"Chromium", "Software\\Chromium\\NativeMessagingHosts", ManifestKind::chromium},
+    {"Edge", "Software\\Microsoft\\Edge\\NativeMessagingHosts", ManifestKind::chromium},
+    {"Brave", "Software\\BraveSoftware\\Brave-Browser\\NativeMessagingHosts",
+     ManifestKind::chromium},
+    {"Firefox", "Software\\Mozilla\\NativeMessagingHosts", ManifestKind::firefox},
 }};
-inline constexpr size_t kChromiumKeyCount = 4;
 // The keys alone, in the same order.
 inline constexpr auto kHostKeys = [] {
   std::array<std::string_view, kBrowserKeys.size()> keys{};

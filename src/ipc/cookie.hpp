@@ -1,6 +1,8 @@
 #pragma once
+#include <array>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace nm::ipc {
@@ -20,5 +22,20 @@ struct BrowserCookie {
 };
 
 using CookieList = std::vector<BrowserCookie>;
+
+// The fields in order, and their keys: in the request line, and in the
+// message, which may also spell two of them as the browser does ("hostOnly",
+// "expirationDate").
+enum CookieField : size_t {
+  kCookieName,
+  kCookieValue,
+  kCookieDomain,
+  kCookieHostOnly,
+  kCookiePath,
+  kCookieSecure,
+  kCookieExpires,
+};
+inline constexpr std::array<std::string_view, 7> kCookieFields = {
+    "name", "value", "domain", "host_only", "path", "secure", "expires"};
 
 }  // namespace nm::ipc

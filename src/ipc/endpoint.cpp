@@ -4,6 +4,7 @@
 
 #include "ipc/data_dir.hpp"
 #include "json/reader.hpp"
+#include "json/writer.hpp"
 #include "os/fs.hpp"
 
 namespace nm::ipc {
@@ -13,8 +14,7 @@ namespace {
 enum Field : size_t { kPort, kToken, kPid };
 
 constexpr std::array<std::string_view, 3> kFields = {"port", "token", "pid"};
-constexpr std::array<json::RecordLayout::Key, 3> kKeys = {
-    {{"port", kPort}, {"token", kToken}, {"pid", kPid}}};
+constexpr auto kKeys = json::keys_by_name(kFields);
 constexpr json::RecordLayout kLayout{"struct Endpoint", kFields, kKeys};
 constexpr std::array<size_t, 2> kRequired = {kPort, kToken};
 
@@ -47,6 +47,16 @@ Result<Endpoint> parse_endpoint(std::string_view bytes) {
   if (!cursor.read_record_required(kLayout, kRequired, field) || !cursor.finish())
     return Error{cursor.error()};
   return ep;
+}
+
+std::string endpoint_text(const Endpoint& endpoint) {
+  std::string out;
+  json::ObjectWriter w(out);
+  w.uint(kFields[kPort], endpoint.port);
+  w.text(kFields[kToken], endpoint.token);
+  w.uint(kFields[kPid], endpoint.pid);
+  w.end();
+  return out;
 }
 
 Result<Endpoint> read_endpoint_in(const fs::path& dir) {

@@ -34,6 +34,8 @@ bool endpoint_is_live(uint32_t pid, std::optional<bool> runs, std::optional<uint
 // {"port":P,"token":"T","pid":N} or [P,"T",N], pid optional; only JSON white
 // space may surround the value. The error is the reader's text.
 Result<Endpoint> parse_endpoint(std::string_view bytes);
+// The file as the application writes it: {"port":P,"token":"T","pid":N}.
+std::string endpoint_text(const Endpoint& endpoint);
 // Reads `<dir>/ipc.json`; the error is the system's or the reader's text.
 Result<Endpoint> read_endpoint_in(const fs::path& dir);
 // The same in the current data directory, looked up afresh ("no data dir").

@@ -25,13 +25,13 @@ class RequestWriter : public json::ObjectWriter {
       if (i) out += ',';
       const BrowserCookie& c = jar[i];
       RequestWriter o(out);
-      o.text("name", c.name);
-      o.text("value", c.value);
-      o.text("domain", c.domain);
-      o.flag("host_only", c.host_only);
-      o.text("path", c.path);
-      o.flag("secure", c.secure);
-      o.opt_number("expires", c.expires);
+      o.text(kCookieFields[kCookieName], c.name);
+      o.text(kCookieFields[kCookieValue], c.value);
+      o.text(kCookieFields[kCookieDomain], c.domain);
+      o.flag(kCookieFields[kCookieHostOnly], c.host_only);
+      o.text(kCookieFields[kCookiePath], c.path);
+      o.flag(kCookieFields[kCookieSecure], c.secure);
+      o.opt_number(kCookieFields[kCookieExpires], c.expires);
       o.end();
     }
     out += ']';
@@ -43,7 +43,7 @@ class RequestWriter : public json::ObjectWriter {
 std::string serialize_request(const AppRequest& r, std::string_view token) {
   std::string out;
   RequestWriter o(out);
-  o.text("token", token);
+  o.text(kRequestTokenKey, token);
   o.opt_text("url", r.url);
   o.opt_text("dir", r.dir);
   o.opt_text("name", r.name);

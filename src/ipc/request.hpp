@@ -51,6 +51,9 @@ struct AppRequest {
   bool operator==(const AppRequest&) const = default;
 };
 
+// The key of the token, first in every request line.
+inline constexpr std::string_view kRequestTokenKey = "token";
+
 // The request line: compact JSON with "token" first, then every field in
 // order, and a final line feed.
 std::string serialize_request(const AppRequest& request, std::string_view token);

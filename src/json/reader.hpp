@@ -8,6 +8,7 @@
 // " at line L column C", C being the number of bytes read on line L where the
 // reader stopped. Errors are reported in the order of the text: a type error
 // before a later syntax error wins, as a streaming reader would have it.
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -41,6 +42,15 @@ struct RecordLayout {
   std::span<const Key> keys;  // keys accepted in object form
   bool by_position = true;    // also read from an array, field by field
 };
+
+// The keys of a record whose keys are its field names.
+template <size_t N>
+constexpr std::array<RecordLayout::Key, N> keys_by_name(
+    const std::array<std::string_view, N>& fields) {
+  std::array<RecordLayout::Key, N> keys{};
+  for (size_t i = 0; i < N; ++i) keys[i] = {fields[i], i};
+  return keys;
+}
 
 class Cursor {
  public:

@@ -5,7 +5,6 @@
 
 #include "checks.hpp"
 #include "ipc/endpoint.hpp"
-#include "json/writer.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
@@ -14,13 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::check_position(bytes, ep.error());
     return 0;
   }
-  std::string object = "{\"port\":";
-  nm::json::append_uint(object, ep->port);
-  object += ",\"token\":";
-  nm::json::append_string(object, ep->token);
-  object += ",\"pid\":";
-  nm::json::append_uint(object, ep->pid);
-  object += "}";
+  const std::string object = nm::ipc::endpoint_text(*ep);
   const auto back = nm::ipc::parse_endpoint(object);
   fuzz::check(back.ok() && *back == *ep, "endpoint does not read back", object);
   return 0;

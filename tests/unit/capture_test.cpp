@@ -2,10 +2,10 @@
 
 #include <tuple>
 
-#include "support/fixtures.hpp"
 #include "capture/decision.hpp"
 #include "capture/patterns.hpp"
 #include "capture/settings.hpp"
+#include "support/fixtures.hpp"
 
 namespace nm::capture {
 namespace {
@@ -84,10 +84,7 @@ TEST(Patterns, WordsHostsSitesAddressesTypesAndFileNames) {
 
 using R = DeclineReason;
 
-constexpr const char* kChrome =
-    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
-    "Chrome/124.0.0.0 Safari/537.36";
-constexpr const char* kEdge = "Mozilla/5.0 Chrome/124.0.0.0 Safari/537.36 Edg/124.0.2478.51";
+constexpr const char *kChrome = "Google Chrome", *kEdge = "Microsoft Edge";
 
 // The edges of the browser list and the video button (the rest is end to end).
 TEST(BrowserGate, AnyUntickedEntryOfTheNameRefuses) {
@@ -110,7 +107,7 @@ TEST(BrowserGate, AnyUntickedEntryOfTheNameRefuses) {
 }
 
 TEST(DecideDownload, AppliesTheTestsInOrder) {
-  // Default rules but for the fields given; Chrome unless the agent says otherwise.
+  // Default rules but for the fields given; Chrome unless the browser says otherwise.
   const struct Case {
     const char* url;
     std::optional<DeclineReason> want;
@@ -118,13 +115,13 @@ TEST(DecideDownload, AppliesTheTestsInOrder) {
     uint64_t min_kb = 0;
     const char *sites = nullptr, *address = nullptr, *final_url = nullptr, *filename = nullptr;
     const char* unticked = nullptr;
-    const char* agent = kChrome;
+    const char* browser = kChrome;
     bool off = false, explicit_ = false;
   } cases[] = {
       {"https://h/file.zip", std::nullopt},
       {"https://h/page.html", R::IntegrationOff, 1, 9, "h", {}, {}, {}, {}, kChrome, true},
       {"https://h/page.html", std::nullopt, {}, 0, {}, {}, {}, {}, {}, kChrome, true, true},
-      {"https://h/a.zip", std::nullopt, {}, 0, {}, {}, {}, {}, "Google Chrome", kEdge},
+      {"https://h/a.zip", std::nullopt, {}, 0, {}, {}, {}, {}, kChrome, kEdge},
       {"https://h/archive", R::FileType},
       {"https://h/archive.r07", std::nullopt},
       {"https://h/dl", R::FileType},
@@ -143,7 +140,6 @@ TEST(DecideDownload, AppliesTheTestsInOrder) {
       {"https://h/a.zip", R::Address, {}, 0, {}, "m.test/*", "https://m.test/a.zip"},
       {"https://h/a.zip", std::nullopt, {}, 0, {}, {}, "https://m.test/token"},
   };
-  const std::vector<std::string> no_brands;
   for (const Case& c : cases) {
     CaptureRules rules;
     rules.advanced_integration = !c.off;
@@ -151,11 +147,7 @@ TEST(DecideDownload, AppliesTheTestsInOrder) {
     if (c.sites) rules.excluded_sites = c.sites;
     if (c.address) rules.excluded_addresses = {"unrelated", c.address};
     if (c.unticked) rules.browsers = {{c.unticked, false}};
-    Download d{.url = c.url,
-               .size = c.size,
-               .user_agent = c.agent,
-               .brands = no_brands,
-               .explicit_ = c.explicit_};
+    Download d{.url = c.url, .size = c.size, .browser = c.browser, .explicit_ = c.explicit_};
     if (c.filename) d.filename = c.filename;
     if (c.final_url) d.final_url = c.final_url;
     EXPECT_EQ(decide_download(d, rules), c.want) << c.url << " " << c.size.value_or(0);
@@ -191,18 +183,18 @@ TEST(CaptureRules, WholeFileRejectedOldTypesUpgradedNotWrittenBack) {
         .value()
         .auto_types;
   };
-  for (std::string_view legacy : LEGACY_AUTO_TYPES)
+  for (std::string_view legacy : kLegacyAutoTypes)
     EXPECT_EQ(types_after_reading(legacy), kDefaultAutoTypes) << legacy;
   // Lower-cased, reversed, each word twice, runs of white space.
   std::string shuffled;
-  const auto words = split_words(LEGACY_AUTO_TYPES[0]);
+  const auto words = split_words(kLegacyAutoTypes[0]);
   for (auto it = words.rbegin(); it != words.rend(); ++it) shuffled += *it + "  \\t " + *it + " ";
   for (char& c : shuffled) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   EXPECT_EQ(types_after_reading(shuffled), kDefaultAutoTypes);
 
-  const std::string added = std::string(LEGACY_AUTO_TYPES[0]) + " DOCX";
+  const std::string added = std::string(kLegacyAutoTypes[0]) + " DOCX";
   EXPECT_EQ(types_after_reading(added), added);
-  const std::string removed(LEGACY_AUTO_TYPES[0].substr(0, LEGACY_AUTO_TYPES[0].rfind(' ')));
+  const std::string removed(kLegacyAutoTypes[0].substr(0, kLegacyAutoTypes[0].rfind(' ')));
   EXPECT_EQ(types_after_reading(removed), removed);
 
   // An upgraded file is not written back (every field is read end to end).
@@ -215,7 +207,7 @@ TEST(CaptureRules, WholeFileRejectedOldTypesUpgradedNotWrittenBack) {
   EXPECT_EQ(load_capture_rules(std::nullopt), CaptureRules::defaults());
   TempFolder tmp;
   const std::string legacy = R"({"settings":{"capture_min_kb":3,"auto_types":")" +
-                             std::string(LEGACY_AUTO_TYPES[2]) + "\"}}";
+                             std::string(kLegacyAutoTypes[2]) + "\"}}";
   ASSERT_TRUE(os::write_file(tmp / "downloads.json", legacy));
   const CaptureRules got = load_capture_rules(tmp.path());
   EXPECT_EQ(got.capture_min_kb, 3u);

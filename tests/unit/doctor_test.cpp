@@ -7,9 +7,9 @@
 
 #include <boost/json.hpp>
 
-#include "support/fixtures.hpp"
 #include "host/manifest.hpp"
 #include "os/net.hpp"
+#include "support/fixtures.hpp"
 
 namespace nm::doctor {
 namespace {
@@ -223,37 +223,37 @@ class DoctorRegistration : public testing::Test {
 };
 
 TEST_F(DoctorRegistration, ManifestFaultsAndWhichEntryBrowsersUse) {
-  const auto firefox = host::ManifestKind::firefox;
+  const auto chromium = host::ManifestKind::chromium, firefox = host::ManifestKind::firefox;
   const std::string ff = manifest(firefox, host_);
   const fs::path other = t_ / "other" / "nmhost", gone = t_ / "gone";
-  // Whether the manifest is Chromium's, its text, a marker of each fault in order.
-  const std::tuple<bool, std::string, Lines> cases[] = {
-      {false, ff, {}},
+  // The manifest's kind, its text, a marker of each fault in order.
+  const std::tuple<host::ManifestKind, std::string, Lines> cases[] = {
+      {firefox, ff, {}},
       // A relative path is read from the manifest's folder.
-      {true, manifest(host::ManifestKind::chromium, "nmhost"), {}},
-      {true, ff, {"lacks the extension's origin chrome-extension://"}},
-      {false, manifest(firefox, other), {"is not this installation's host " + utf8(host_)}},
-      {false, manifest(firefox, gone), {"\"path\" " + utf8(gone) + " does not exist"}},
-      {false,
+      {chromium, manifest(chromium, "nmhost"), {}},
+      {chromium, ff, {"lacks the extension's origin chrome-extension://"}},
+      {firefox, manifest(firefox, other), {"is not this installation's host " + utf8(host_)}},
+      {firefox, manifest(firefox, gone), {"\"path\" " + utf8(gone) + " does not exist"}},
+      {firefox,
        R"({"name":"x","type":"exe","allowed_extensions":[]})",
        {"gives the name \"x\" instead of \"com.qartorvaneldownloadmanager.host\"",
         "gives the type \"exe\" instead of \"stdio\"", "gives no \"path\"",
         "does not list the add-on id"}},
-      {false, "\xEF\xBB\xBF" + ff, {"(the file begins with a UTF-8 byte-order mark)"}},
-      {true,
+      {firefox, "\xEF\xBB\xBF" + ff, {"(the file begins with a UTF-8 byte-order mark)"}},
+      {chromium,
        R"({"name": 5})",
        {"invalid type: integer `5`, expected a string at line 1 column 10"}},
-      {true, "[1]", {"is not valid: it is not a JSON object"}},
-      {true, "x", {"is not valid: expected value at line 1 column 1"}},
+      {chromium, "[1]", {"is not valid: it is not a JSON object"}},
+      {chromium, "x", {"is not valid: expected value at line 1 column 1"}},
   };
-  for (const auto& [chromium, text, markers] : cases) {
+  for (const auto& [kind, text, markers] : cases) {
     put(t_ / "m.json", text);
-    const auto got = manifest_faults(chromium, t_ / "m.json", host_);
+    const auto got = manifest_faults(kind, t_ / "m.json", host_);
     ASSERT_EQ(got.size(), markers.size()) << testing::PrintToString(got);
     for (size_t i = 0; i < got.size(); ++i)
       EXPECT_NE(got[i].find(markers[i]), std::string::npos) << got[i];
   }
-  EXPECT_EQ(manifest_faults(true, t_ / "no.json", host_),
+  EXPECT_EQ(manifest_faults(chromium, t_ / "no.json", host_),
             Lines{"the manifest " + utf8(t_ / "no.json") + " does not exist"});
 
   const std::pair<std::array<const char*, 3>, std::string> entries[] = {

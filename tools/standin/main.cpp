@@ -12,8 +12,8 @@
 #include "base/cmdline.hpp"
 #include "ipc/data_dir.hpp"
 #include "ipc/endpoint.hpp"
+#include "ipc/request.hpp"
 #include "json/reader.hpp"
-#include "json/writer.hpp"
 #include "os/clock.hpp"
 #include "os/console.hpp"
 #include "os/fs.hpp"
@@ -157,21 +157,10 @@ std::string random_token() {
   return t;
 }
 
-std::string endpoint_json(uint16_t port, std::string_view token, uint32_t pid) {
-  std::string out = "{\"port\":";
-  nm::json::append_uint(out, port);
-  out += ",\"token\":";
-  nm::json::append_string(out, token);
-  out += ",\"pid\":";
-  nm::json::append_uint(out, pid);
-  out += "}\n";
-  return out;
-}
-
 // The token of a request line; none when the line is no request.
 std::optional<std::string> token_of(std::string_view line) {
-  static constexpr std::array<std::string_view, 1> kFields = {"token"};
-  static constexpr std::array<nm::json::RecordLayout::Key, 1> kKeys = {{{"token", 0}}};
+  static constexpr std::array<std::string_view, 1> kFields = {nm::ipc::kRequestTokenKey};
+  static constexpr auto kKeys = nm::json::keys_by_name(kFields);
   static constexpr nm::json::RecordLayout kLayout{"struct AppRequest", kFields, kKeys};
   static constexpr std::array<size_t, 1> kRequired = {0};
   nm::json::Cursor cursor(line);
@@ -266,7 +255,7 @@ std::optional<fs::path> ready_data_dir(const Options& o) {
 std::optional<std::string> publish_endpoint(const fs::path& endpoint, uint16_t port,
                                             const std::string& token) {
   const fs::path partial = endpoint.parent_path() / "ipc.json.partial";
-  const std::string published = endpoint_json(port, token, os::current_pid());
+  const std::string published = nm::ipc::endpoint_text({port, token, os::current_pid()}) + "\n";
   // Written aside and moved in place, so that the host never reads half a file.
   // A folder in the way is cleared first, as the application would.
   if (os::is_dir(endpoint)) {
