@@ -50,7 +50,6 @@ class Status {
  public:
   Status() = default;
   Status(Error error) : error_(std::move(error)), failed_(true) {}
-  static Status success() { return {}; }
 
   bool ok() const { return !failed_; }
   explicit operator bool() const { return ok(); }

@@ -15,8 +15,8 @@
 
 #include "base/result.hpp"
 #include "capture/settings.hpp"
-#include "ipc/data_dir.hpp"
 #include "host/extension_seen.hpp"
+#include "ipc/data_dir.hpp"
 #include "os/registry.hpp"
 
 namespace nm::doctor {
@@ -136,8 +136,6 @@ struct RegistryReading {
   Result<os::RegistryDefault> value = os::RegistryDefault{};
 };
 
-// "Chrome", "Chromium", "Edge", "Brave", "Firefox": the family of each key.
-std::string_view browser_family(size_t key);
 // hive name + "\" + key + "\" + host name.
 std::string full_key(os::Hive hive, size_t key);
 

@@ -5,9 +5,9 @@
 #include "base/text.hpp"
 #include "doctor/doctor.hpp"
 #include "host/extension_ids.hpp"
-#include "json/reader.hpp"
 #include "host/manifest.hpp"
 #include "host/registration.hpp"
+#include "json/reader.hpp"
 #include "os/fs.hpp"
 #include "os/lookup.hpp"
 
@@ -77,10 +77,6 @@ bool contains(const std::vector<std::string>& list, std::string_view item) {
 }
 
 }  // namespace
-
-std::string_view browser_family(size_t key) {
-  return host::kBrowserKeys.at(key).family;
-}
 
 std::string full_key(os::Hive hive, size_t key) {
   return host::host_key(hive, host::kHostKeys.at(key));

@@ -40,7 +40,6 @@ class TcpStream {
   Result<size_t> recv(char* buf, size_t n);
   void close();
   bool is_open() const { return handle_ != -1; }
-  intptr_t handle() const { return handle_; }
 
  private:
   intptr_t handle_ = -1;
