@@ -2,8 +2,8 @@
 // from downloads.json, and the endpoint file through which it reaches the
 // running application.
 #include "base/text.hpp"
-#include "doctor/doctor.hpp"
 #include "capture/patterns.hpp"
+#include "doctor/doctor.hpp"
 #include "ipc/endpoint.hpp"
 #include "ipc/send.hpp"
 #include "os/fs.hpp"
@@ -117,7 +117,7 @@ AppProbe system_probe() {
   AppProbe p;
   p.connect = [](uint16_t port) -> Status {
     auto stream = os::TcpStream::connect_loopback(port, ipc::kConnectTimeoutMs);
-    if (!stream) return Error{stream.error()};
+    if (!stream) return stream.failure();
     return {};
   };
   p.process_exists = [](uint32_t pid) { return os::process_exists(pid); };

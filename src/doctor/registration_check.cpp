@@ -66,7 +66,7 @@ Result<Manifest> parse_manifest(std::string_view bytes) {
     }
     return f.skip();
   });
-  if (!ok || !c.finish()) return Error{c.error()};
+  if (!ok || !c.finish()) return c.failure();
   return m;
 }
 

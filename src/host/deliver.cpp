@@ -46,14 +46,16 @@ Result<os::Process> start_app(const fs::path& exe, const fs::path& exe_dir, bool
     const auto bundle = find_app_bundle(exe);
     if (!bundle) return Error{os::path_display(exe) + " is in no app"};
     auto p = os::open_app_bundle(*bundle);
-    if (!p) return Error{"cannot start " + os::path_display(*bundle) + ": " + p.error()};
+    if (!p)
+      return Error{"cannot start " + os::path_display(*bundle) + ": " + p.error(), p.error_kind()};
     return p;
   }
   const fs::path program = program_to_start(exe_dir, read_app_path(exe_dir));
   auto p = os::start_program(program, {}, os::StartMode::detached_from_job);
   // Inside a job that does not allow leaving it, start without asking to.
   if (!p) p = os::start_program(program, {}, os::StartMode::detached);
-  if (!p) return Error{"cannot start " + os::path_display(program) + ": " + p.error()};
+  if (!p)
+    return Error{"cannot start " + os::path_display(program) + ": " + p.error(), p.error_kind()};
   return p;
 }
 

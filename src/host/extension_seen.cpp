@@ -63,8 +63,8 @@ void replace_file(const std::filesystem::path& file, std::string_view content) {
       if (!before(deadline)) break;
     }
   }
-  os::remove_file(temp);
-  os::write_file(file, content);
+  (void)os::remove_file(temp);
+  (void)os::write_file(file, content);
 }
 
 // A file refused for the moment is not a missing file: taken for one, it

@@ -176,9 +176,10 @@ bool read_field(Cursor& c, size_t f, Message& m) {
 
 Result<Message> parse_message(std::string_view body) {
   Message m;
-  if (auto err = json::read_document(body, kMessageLayout,
-                                     [&](Cursor& c, size_t f) { return read_field(c, f, m); }))
-    return Error{std::move(*err)};
+  if (auto st = json::read_document(body, kMessageLayout,
+                                    [&](Cursor& c, size_t f) { return read_field(c, f, m); });
+      !st)
+    return st.failure();
   return m;
 }
 

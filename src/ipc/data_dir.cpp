@@ -16,7 +16,7 @@ std::optional<fs::path> portable_data_dir_for(const std::optional<fs::path>& exe
   const fs::path probe = *candidate / ".write-test";
   const Status created = os::create_empty_file(probe);
   if (created) {
-    os::remove_file(probe);
+    (void)os::remove_file(probe);  // a probe left behind harms nobody
     return candidate;
   }
   // Held by someone who did not share it (another host probing at the same
@@ -44,7 +44,8 @@ std::optional<fs::path> pending_legacy(const DataDirChoice& choice) {
 }
 
 std::optional<fs::path> settled_data_dir(const DataDirChoice& choice) {
-  if (auto legacy = pending_legacy(choice)) os::move_replace(*legacy, *choice.dir);
+  // A move that fails is tried again by the next look.
+  if (auto legacy = pending_legacy(choice)) (void)os::move_replace(*legacy, *choice.dir);
   return choice.dir;
 }
 
@@ -67,7 +68,7 @@ std::optional<fs::path> data_dir() {
 
 Result<fs::path> exe_dir() {
   auto exe = os::exe_path();
-  if (!exe) return Error{exe.error()};
+  if (!exe) return exe.failure();
   if (!exe->has_parent_path() || exe->parent_path() == *exe) return Error{"no exe dir"};
   return exe->parent_path();
 }

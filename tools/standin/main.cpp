@@ -188,7 +188,7 @@ nm::Result<std::string> read_request(os::TcpStream& s) {
   char buf[8192];
   while (line.size() < kMaxRequestBytes) {
     auto n = s.recv(buf, sizeof buf);
-    if (!n) return nm::Error{n.error()};
+    if (!n) return n.failure();
     if (*n == 0) break;
     line.append(buf, *n);
     if (line.find('\n') != std::string::npos) break;
@@ -197,7 +197,7 @@ nm::Result<std::string> read_request(os::TcpStream& s) {
 }
 
 void serve(os::TcpStream conn, const Options& o, const std::string& token, const fs::path& dir) {
-  conn.set_recv_timeout(10000);
+  (void)conn.set_recv_timeout(10000);
   auto got = read_request(conn);
   if (!got) {
     say("reading a request failed: " + got.error());
@@ -222,7 +222,7 @@ void serve(os::TcpStream conn, const Options& o, const std::string& token, const
       case Reply::close: return;
       case Reply::none: {
         // Hold the connection until the host gives up and closes it.
-        conn.set_recv_timeout(60000);
+        (void)conn.set_recv_timeout(60000);
         char buf[256];
         for (;;) {
           auto n = conn.recv(buf, sizeof buf);
@@ -304,7 +304,7 @@ Served serve_until_stopped(os::TcpListener& listener, const Options& o, const st
   for (;;) {
     if (o.max_requests && done.requests >= *o.max_requests) break;
     if (os::metadata_readable(stop)) {
-      os::remove_file(stop);
+      (void)os::remove_file(stop);
       break;
     }
     if (o.idle_exit_ms &&
@@ -345,7 +345,8 @@ int run(const Options& o) {
   const Served done = serve_until_stopped(*listener, o, token, *dir);
   listener->close();
   // Leave a file that another instance has written since.
-  if (auto now = os::read_file(endpoint); now && *now == *published) os::remove_file(endpoint);
+  if (auto now = os::read_file(endpoint); now && *now == *published)
+    (void)os::remove_file(endpoint);
   say("stopped after " + std::to_string(done.requests) + " requests");
   return done.code;
 }
