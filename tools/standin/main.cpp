@@ -29,6 +29,8 @@ constexpr const char* kArgsVariable = "QTM_STANDIN_ARGS";
 constexpr const char* kRequestsFile = "requests.jsonl";
 constexpr const char* kStopFile = "standin.stop";
 constexpr int kPollMs = 100;
+// How long a refused move of ipc.json into place is tried again.
+constexpr int kPublishRetryMs = 1000;
 constexpr size_t kMaxRequestBytes = 64 * 1024 * 1024;
 
 constexpr std::string_view kUsage =
@@ -265,26 +267,18 @@ std::optional<fs::path> ready_data_dir(const Options& o) {
 // why not.
 std::optional<std::string> publish_endpoint(const fs::path& endpoint, uint16_t port,
                                             const std::string& token) {
-  const fs::path partial = endpoint.parent_path() / "ipc.json.partial";
   const std::string published = endpoint_json(port, token, os::current_pid());
-  // Written aside and moved in place, so that the host never reads half a file.
   // A folder in the way is cleared first, as the application would.
   if (os::is_dir(endpoint)) {
     std::error_code ec;
     fs::remove_all(endpoint, ec);
   }
-  if (!os::write_file(partial, published)) {
-    say("cannot write " + os::path_display(partial));
+  // Replaced whole, so that the host never reads half a file. A host reading
+  // the old file at that moment may hold up the move under Wine for a while;
+  // the application waits for it too.
+  if (auto st = os::replace_file(endpoint, published, kPublishRetryMs); !st) {
+    say("cannot write " + os::path_display(endpoint) + ": " + st.error());
     return std::nullopt;
-  }
-  // A host reading the old file at that moment may refuse the move for a
-  // moment under Wine; the application tries again too.
-  for (int tries = 0; !os::move_replace(partial, endpoint); ++tries) {
-    if (tries == 100) {
-      say("cannot write " + os::path_display(endpoint));
-      return std::nullopt;
-    }
-    os::sleep_ms(10);
   }
   return published;
 }
