@@ -39,7 +39,8 @@ Result<std::string> read_line(os::TcpStream& s) {
       return line;
     }
     line.append(got);
-    if (line.size() > kMaxAnswerBytes) return Error{std::string(kAnswerTooLong)};
+    if (line.size() > kMaxAnswerBytes)
+      return Error{"answer line longer than " + std::to_string(kMaxAnswerBytes) + " bytes"};
   }
 }
 
