@@ -11,14 +11,15 @@ namespace nm::host {
 
 namespace {
 
+// The one mapping from the application's answer to the reply's why.
 Outcome from_answer(ipc::AppAnswer answer) {
   switch (answer.kind) {
     case ipc::AppAnswer::Kind::delivered: return Outcome::delivered();
-    case ipc::AppAnswer::Kind::too_large: return Outcome::too_large(std::move(answer.text));
+    case ipc::AppAnswer::Kind::too_large: return {Why::too_large, std::move(answer.text)};
     case ipc::AppAnswer::Kind::failed:
     case ipc::AppAnswer::Kind::unreachable: break;
   }
-  return Outcome::refused(std::move(answer.text));
+  return {Why::refused, std::move(answer.text)};
 }
 
 Result<fs::path> exe_dir_of(const fs::path& exe) {

@@ -49,13 +49,8 @@ Reply rules_summary(const capture::CaptureRules& rules, std::string_view browser
 }
 
 Reply reply_for_outcome(const Outcome& outcome) {
-  switch (outcome.kind) {
-    case Outcome::Kind::delivered: return success_reply();
-    case Outcome::Kind::refused: return refused_reply(Why::refused, outcome.text);
-    case Outcome::Kind::too_large: return refused_reply(Why::too_large, outcome.text);
-    case Outcome::Kind::not_running: return refused_reply(Why::not_running, outcome.text);
-  }
-  return success_reply();
+  if (!outcome.why) return success_reply();
+  return refused_reply(*outcome.why, outcome.text);
 }
 
 namespace {
