@@ -1,3 +1,5 @@
+#include "host/dispatch.hpp"
+
 #include <algorithm>
 
 #include "base/text.hpp"
@@ -5,13 +7,12 @@
 #include "capture/decision.hpp"
 #include "capture/patterns.hpp"
 #include "capture/settings.hpp"
-#include "ipc/data_dir.hpp"
 #include "host/deliver.hpp"
 #include "host/describe.hpp"
 #include "host/download_request.hpp"
 #include "host/extension_seen.hpp"
-#include "host/host_loop.hpp"
 #include "host/log.hpp"
+#include "ipc/data_dir.hpp"
 
 namespace nm::host {
 

@@ -1,5 +1,7 @@
 #include "host/host_loop.hpp"
 
+#include "host/dispatch.hpp"
+
 namespace nm::host {
 
 static Reply answer(Frame& frame, const DeliverSettings& to_app) {
