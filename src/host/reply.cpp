@@ -40,11 +40,11 @@ Reply rules_summary(const capture::CaptureRules& rules, std::string_view browser
   r.version = std::string(kHostVersion);
   r.types = rules.auto_types;
   r.capture = !gate.has_value();
-  r.excludedSites = rules.excluded_sites;
-  r.excludedAddresses = rules.excluded_addresses;
+  r.excluded_sites = rules.excluded_sites;
+  r.excluded_addresses = rules.excluded_addresses;
   r.opened = rules.capture_opened;
-  r.minKb = rules.capture_min_kb;
-  if (gate) r.captureOff = std::string(capture::wire_word(*gate));
+  r.min_kb = rules.capture_min_kb;
+  if (gate) r.capture_off = std::string(capture::wire_word(*gate));
   return r;
 }
 
@@ -78,11 +78,11 @@ static std::string serialize_whole(const Reply& r) {
   w.opt_text("version", r.version);
   w.opt_text("types", r.types);
   w.opt_flag("capture", r.capture);
-  w.opt_text("excludedSites", r.excludedSites);
-  if (r.excludedAddresses) w.texts("excludedAddresses", *r.excludedAddresses);
+  w.opt_text("excludedSites", r.excluded_sites);
+  if (r.excluded_addresses) w.texts("excludedAddresses", *r.excluded_addresses);
   w.opt_flag("opened", r.opened);
-  if (r.minKb) w.uint("minKb", *r.minKb);
-  w.opt_text("captureOff", r.captureOff);
+  if (r.min_kb) w.uint("minKb", *r.min_kb);
+  w.opt_text("captureOff", r.capture_off);
   w.opt_text("declined", r.declined);
   w.end();
   return out;
@@ -120,11 +120,11 @@ constexpr std::string_view kCutMark = "\xE2\x80\xA6";  // …
 // options themselves still apply to every download.
 Reply oversized_summary(const Reply& r, size_t size) {
   size_t addresses = 0;
-  for (const auto& a : r.excludedAddresses.value_or(std::vector<std::string>{}))
+  for (const auto& a : r.excluded_addresses.value_or(std::vector<std::string>{}))
     addresses += a.size() + 3;  // quotes and comma
   const std::pair<size_t, std::string_view> parts[] = {
       {r.types.value_or("").size(), "auto_types"},
-      {r.excludedSites.value_or("").size(), "excluded_sites"},
+      {r.excluded_sites.value_or("").size(), "excluded_sites"},
       {addresses, "excluded_addresses"}};
   const auto longest = std::max_element(parts, std::end(parts));
   return refused_reply(Why::too_large, "a rules summary of " + std::to_string(size) + " bytes: " +

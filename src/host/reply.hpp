@@ -20,11 +20,11 @@ struct Reply {
   std::optional<std::string> version;
   std::optional<std::string> types;
   std::optional<bool> capture;
-  std::optional<std::string> excludedSites;
-  std::optional<std::vector<std::string>> excludedAddresses;
+  std::optional<std::string> excluded_sites;
+  std::optional<std::vector<std::string>> excluded_addresses;
   std::optional<bool> opened;
-  std::optional<uint64_t> minKb;
-  std::optional<std::string> captureOff;
+  std::optional<uint64_t> min_kb;
+  std::optional<std::string> capture_off;
   std::optional<std::string> declined;
 };
 
