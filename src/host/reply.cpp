@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <iterator>
 
-#include "base/text.hpp"
 #include "capture/decision.hpp"
-#include "json/writer.hpp"
 #include "host/framing.hpp"
+#include "json/writer.hpp"
 
 namespace nm::host {
 
@@ -90,29 +89,6 @@ static std::string serialize_whole(const Reply& r) {
 
 namespace {
 
-// Bytes a character takes in a JSON string, as append_string writes it.
-size_t escaped_size(char32_t cp) {
-  if (cp == '"' || cp == '\\' || cp == '\b' || cp == '\t' || cp == '\n' || cp == '\f' || cp == '\r')
-    return 2;
-  if (cp < 0x20) return 6;
-  return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
-}
-
-// The longest start of `text`, whole characters only, whose escaped form
-// takes at most `budget` bytes.
-std::string_view escaped_prefix(std::string_view text, size_t budget) {
-  size_t used = 0;
-  size_t i = 0;
-  while (i < text.size()) {
-    size_t next = i;
-    const size_t n = escaped_size(base::next_code_point(text, next));
-    if (used + n > budget) break;
-    used += n;
-    i = next;
-  }
-  return text.substr(0, i);
-}
-
 constexpr std::string_view kCutMark = "\xE2\x80\xA6";  // …
 
 // A rules summary over the limit has no error text to cut: it becomes a
@@ -153,8 +129,9 @@ std::string serialize_reply(const Reply& r) {
     return serialize_whole(
         refused_reply(Why::too_large, "a reply of " + std::to_string(out.size()) + " bytes"));
   Reply cut = r;
-  cut.error = std::string(escaped_prefix(*r.error, kMaxMessageBytes - others - kCutMark.size())) +
-              std::string(kCutMark);
+  cut.error =
+      std::string(json::escaped_prefix(*r.error, kMaxMessageBytes - others - kCutMark.size())) +
+      std::string(kCutMark);
   return serialize_whole(cut);
 }
 
