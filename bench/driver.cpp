@@ -23,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-const char* kOrigin = "chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/";
+constexpr const char* kOrigin = "chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/";
 
 std::string frame(std::string_view body) {
   std::string f;
@@ -37,8 +37,6 @@ struct Run {
   double seconds = 0;
   size_t out_bytes = 0;
 };
-
-std::string g_probe;  // rss_probe, for the memory figures
 
 long probe_kb(const fs::path& report) {
   long kb = 0;
@@ -106,14 +104,14 @@ double best_of(int n, F f) {
   return best;
 }
 
-const char* kSettings = R"({"settings":{"advanced_integration":true,
+constexpr const char* kSettings = R"({"settings":{"advanced_integration":true,
 "browsers":[["Google Chrome",true],["Mozilla Firefox",true],["Microsoft Edge",false]],
 "excluded_sites":"*.update.example.com dl.example.net *.example.net seal.example.org",
 "excluded_addresses":["*.example.com/private/*","example.org/*.msi"],
 "video_panel":true,"video_panel_sites":"*.video.example.com","capture_opened":true,
 "capture_min_kb":64}})";
 
-const char* kChromeUa =
+constexpr const char* kChromeUa =
     "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/131.0.0.0 Safari/537.36";
 
@@ -171,8 +169,8 @@ void bench_delivery(const std::string& host, const std::string& standin, const f
 }
 
 // Parsing a 1 MiB message and draining a 4 GiB frame, and the memory each
-// takes: the drained body never sits in memory.
-void bench_memory(const std::string& host, const fs::path& data) {
+// takes (measured by `probe`, rss_probe): the drained body never sits in memory.
+void bench_memory(const std::string& host, const std::string& probe, const fs::path& data) {
   std::string links = R"({"links":[)";
   for (int i = 0; links.size() < 1048576 - 100; ++i) {
     if (i) links += ',';
@@ -180,11 +178,11 @@ void bench_memory(const std::string& host, const fs::path& data) {
   }
   links += "]}";
   const fs::path report = data / "rss";
-  run_input({g_probe, report.string(), host, kOrigin}, frame(links));
+  run_input({probe, report.string(), host, kOrigin}, frame(links));
   std::printf("peak memory with a 1 MiB message: %.1f MiB (target at most 8)\n",
               probe_kb(report) / 1024.0);
 
-  const Run drain = run({g_probe, report.string(), host, kOrigin}, [](int fd) {
+  const Run drain = run({probe, report.string(), host, kOrigin}, [](int fd) {
     write_all(fd, std::string("\xff\xff\xff\xff", 4));
     const std::string chunk(1 << 20, 'x');
     for (int i = 0; i < 4096; ++i) write_all(fd, chunk);
@@ -203,8 +201,8 @@ int main(int argc, char** argv) {
                  "usage: driver <host> <echo_host> <rss_probe> <standin|-> <nmhost.exe|->\n");
     return 2;
   }
-  const std::string host = argv[1], echo = argv[2], standin = argv[4], exe = argv[5];
-  g_probe = argv[3];
+  const std::string host = argv[1], echo = argv[2], probe = argv[3], standin = argv[4],
+                    exe = argv[5];
   const fs::path data = fs::temp_directory_path() / ("nmhost-bench-" + std::to_string(getpid()));
   fs::create_directories(data);
   std::ofstream(data / "downloads.json") << kSettings;
@@ -213,7 +211,7 @@ int main(int argc, char** argv) {
   bench_startup(host, echo);
   bench_steady_state(host);
   if (standin != "-") bench_delivery(host, standin, data);
-  bench_memory(host, data);
+  bench_memory(host, probe, data);
   if (exe != "-") {
     struct stat st;
     if (stat(exe.c_str(), &st) == 0)

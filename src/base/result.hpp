@@ -22,7 +22,7 @@ struct Error {
 };
 
 template <class T>
-class Result {
+class [[nodiscard]] Result {
  public:
   Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
   Result(Error error) : v_(std::in_place_index<1>, std::move(error)) {}
@@ -46,11 +46,10 @@ class Result {
 };
 
 // Success or an error.
-class Status {
+class [[nodiscard]] Status {
  public:
   Status() = default;
   Status(Error error) : error_(std::move(error)), failed_(true) {}
-  static Status success() { return {}; }
 
   bool ok() const { return !failed_; }
   explicit operator bool() const { return ok(); }

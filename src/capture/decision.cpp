@@ -48,20 +48,20 @@ std::optional<DeclineReason> reason_from_word(std::string_view word) {
 }
 
 std::optional<DeclineReason> browser_gate(const CaptureRules& rules, std::string_view browser) {
-  if (!rules.advanced_integration) return DeclineReason::IntegrationOff;
+  if (!rules.advanced_integration) return DeclineReason::integration_off;
   // A ticked entry does not end the search: any unticked entry of the name wins.
   for (const auto& [name, ticked] : rules.browsers)
-    if (!ticked && name == browser) return DeclineReason::Browser;
+    if (!ticked && name == browser) return DeclineReason::browser;
   return std::nullopt;
 }
 
 std::optional<DeclineReason> refusal(const CaptureRules& rules, std::string_view url,
                                      std::string_view file_name, std::string_view browser) {
   if (auto gate = browser_gate(rules, browser)) return gate;
-  if (!type_listed(rules, file_name)) return DeclineReason::FileType;
-  if (any_site_matches(rules.excluded_sites, url)) return DeclineReason::Site;
+  if (!type_listed(rules, file_name)) return DeclineReason::file_type;
+  if (any_site_matches(rules.excluded_sites, url)) return DeclineReason::site;
   for (const std::string& pattern : rules.excluded_addresses)
-    if (address_matches(url, pattern)) return DeclineReason::Address;
+    if (address_matches(url, pattern)) return DeclineReason::address;
   return std::nullopt;
 }
 
@@ -75,7 +75,7 @@ std::optional<DeclineReason> decide_download(const Download& d, const CaptureRul
   if (d.explicit_) return std::nullopt;
   const std::string file_name = file_name_of(d.filename, d.url);
   if (auto reason = refusal(rules, d.url, file_name, d.browser)) return reason;
-  if (d.size && *d.size != 0 && *d.size < min_size_bytes(rules)) return DeclineReason::Small;
+  if (d.size && *d.size != 0 && *d.size < min_size_bytes(rules)) return DeclineReason::small;
   // A redirect can only add Site or Address: gate and type do not depend on
   // the address, and the size is not tested twice.
   if (d.final_url && *d.final_url != d.url)

@@ -11,7 +11,7 @@
 namespace nm::capture {
 
 // Why a download stays with the browser, in order of precedence.
-enum class DeclineReason { IntegrationOff, Browser, FileType, Site, Address, Small };
+enum class DeclineReason { integration_off, browser, file_type, site, address, small };
 
 // Each reason's texts, in the order of the enumeration.
 struct ReasonTexts {

@@ -120,13 +120,13 @@ void upgrade_auto_types(CaptureRules& rules) {
 
 Result<CaptureRules> read_capture_rules(std::string_view bytes) {
   CaptureRules rules;
-  const auto error = json::read_document(bytes, kStoredLayout, [&](Cursor& c, size_t) {
+  const Status read = json::read_document(bytes, kStoredLayout, [&](Cursor& c, size_t) {
     return c.read_record(kRulesLayout, [&](Cursor& f, size_t option) {
       return std::visit([&](auto field) { return read_value(f, rules.*field); },
                         kCaptureOptions[option].field);
     });
   });
-  if (error) return Error{*error};
+  if (!read) return read.failure();
   upgrade_auto_types(rules);
   return rules;
 }

@@ -125,7 +125,7 @@ AppProbe system_probe() {
   AppProbe p;
   p.connect = [](uint16_t port) -> Status {
     auto stream = os::TcpStream::connect_loopback(port, ipc::kConnectTimeoutMs);
-    if (!stream) return Error{stream.error()};
+    if (!stream) return stream.failure();
     return {};
   };
   p.process_exists = [](uint32_t pid) { return os::process_exists(pid); };

@@ -139,8 +139,6 @@ struct RegistryReading {
   Result<os::RegistryDefault> value = os::RegistryDefault{};
 };
 
-// "Chrome", "Chromium", "Edge", "Brave", "Firefox": the family of each key.
-std::string_view browser_family(size_t key);
 // hive name + "\" + key + "\" + host name.
 std::string full_key(os::Hive hive, size_t key);
 

@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
   bool as_json = false;
   for (const std::string& arg : nm::os::arguments(argc, argv)) {
     if (arg == "--help" || arg == "-h" || arg == "/?") {
-      nm::os::write_stdout_text(kUsage);
+      (void)nm::os::write_stdout_text(kUsage);
       return 0;
     }
     if (arg == "--json") {

@@ -53,7 +53,7 @@ Result<Manifest> parse_manifest(std::string_view bytes) {
     }
     return f.skip();
   });
-  if (!ok || !c.finish()) return Error{c.error()};
+  if (!ok || !c.finish()) return c.failure();
   return m;
 }
 
@@ -64,10 +64,6 @@ bool contains(const std::vector<std::string>& list, std::string_view item) {
 }
 
 }  // namespace
-
-std::string_view browser_family(size_t key) {
-  return host::kBrowserKeys.at(key).family;
-}
 
 std::string full_key(os::Hive hive, size_t key) {
   return host::host_key(hive, host::kHostKeys.at(key));

@@ -11,14 +11,15 @@ namespace nm::host {
 
 namespace {
 
+// The one mapping from the application's answer to the reply's why.
 Outcome from_answer(ipc::AppAnswer answer) {
   switch (answer.kind) {
     case ipc::AppAnswer::Kind::delivered: return Outcome::delivered();
-    case ipc::AppAnswer::Kind::too_large: return Outcome::too_large(std::move(answer.text));
+    case ipc::AppAnswer::Kind::too_large: return {Why::too_large, std::move(answer.text)};
     case ipc::AppAnswer::Kind::failed:
     case ipc::AppAnswer::Kind::unreachable: break;
   }
-  return Outcome::refused(std::move(answer.text));
+  return {Why::refused, std::move(answer.text)};
 }
 
 Result<fs::path> exe_dir_of(const fs::path& exe) {
@@ -46,14 +47,16 @@ Result<os::Process> start_app(const fs::path& exe, const fs::path& exe_dir, bool
     const auto bundle = find_app_bundle(exe);
     if (!bundle) return Error{os::path_display(exe) + " is in no app"};
     auto p = os::open_app_bundle(*bundle);
-    if (!p) return Error{"cannot start " + os::path_display(*bundle) + ": " + p.error()};
+    if (!p)
+      return Error{"cannot start " + os::path_display(*bundle) + ": " + p.error(), p.error_kind()};
     return p;
   }
   const fs::path program = program_to_start(exe_dir, read_app_path(exe_dir));
   auto p = os::start_program(program, {}, os::StartMode::detached_from_job);
   // Inside a job that does not allow leaving it, start without asking to.
   if (!p) p = os::start_program(program, {}, os::StartMode::detached);
-  if (!p) return Error{"cannot start " + os::path_display(program) + ": " + p.error()};
+  if (!p)
+    return Error{"cannot start " + os::path_display(program) + ": " + p.error(), p.error_kind()};
   return p;
 }
 

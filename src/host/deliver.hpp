@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/why.hpp"
 #include "ipc/request.hpp"
 
 namespace nm::host {
@@ -20,17 +21,17 @@ inline constexpr std::string_view kAppPathFile = "app-path";
 inline constexpr uint32_t kAnyProcess = 0xFFFFFFFF;
 inline constexpr std::string_view kDidNotStart = "QAR Torvanel Download Manager did not start";
 
+// What the browser is told of a delivery: nothing but success, or the why and
+// error text of its reply.
 struct Outcome {
-  // refused and too_large: the application's refusal (too_large when it
-  // refused the request for its size) or a failed exchange.
-  enum class Kind { delivered, refused, too_large, not_running };
-  Kind kind = Kind::delivered;
+  // None when delivered. refused: the application's refusal or a failed
+  // exchange; too_large: the application refused the request for its size;
+  // not_running: the application could not be started or did not answer.
+  std::optional<Why> why;
   std::string text;  // the reply's error text; empty when delivered
 
   static Outcome delivered() { return {}; }
-  static Outcome refused(std::string text) { return {Kind::refused, std::move(text)}; }
-  static Outcome too_large(std::string text) { return {Kind::too_large, std::move(text)}; }
-  static Outcome not_running(std::string text) { return {Kind::not_running, std::move(text)}; }
+  static Outcome not_running(std::string text) { return {Why::not_running, std::move(text)}; }
   bool operator==(const Outcome&) const = default;
 };
 

@@ -1,3 +1,5 @@
+#include "host/dispatch.hpp"
+
 #include <algorithm>
 
 #include "base/text.hpp"
@@ -9,7 +11,6 @@
 #include "host/describe.hpp"
 #include "host/download_request.hpp"
 #include "host/extension_seen.hpp"
-#include "host/host_loop.hpp"
 #include "host/log.hpp"
 #include "ipc/data_dir.hpp"
 
@@ -56,7 +57,7 @@ Reply links(Message& m, const DeliverSettings& to_app) {
   if (r.links.empty()) return refused_reply(Why::refused, "no link Torvanel downloads");
   if (m.referrer && !m.referrer->empty()) r.referer = std::move(m.referrer);
   if (m.cookies && !m.cookies->empty()) r.cookies = std::move(m.cookies);
-  r.user_agent = std::move(m.userAgent);
+  r.user_agent = std::move(m.user_agent);
   r.private_ = m.private_;
   return deliver(r, to_app);
 }
@@ -76,8 +77,8 @@ Reply video(Message& m, const CaptureRules& rules, std::string_view browser,
   }
   if (!blank(m.title)) r.video_title = std::move(m.title);
   if (m.cookies && !m.cookies->empty()) r.cookies = std::move(m.cookies);
-  r.cookie_jar = std::move(m.cookieJar);
-  r.user_agent = std::move(m.userAgent);
+  r.cookie_jar = std::move(m.cookie_jar);
+  r.user_agent = std::move(m.user_agent);
   r.private_ = m.private_;
   return deliver(r, to_app);
 }
@@ -88,7 +89,7 @@ Reply single_download(Message& m, const CaptureRules& rules, std::string_view br
     return refused_reply(Why::refused, "not an http(s) or ftp(s) URL");
   const capture::Download d{
       m.url,
-      m.finalUrl ? std::optional<std::string_view>(*m.finalUrl) : std::nullopt,
+      m.final_url ? std::optional<std::string_view>(*m.final_url) : std::nullopt,
       m.filename ? std::optional<std::string_view>(*m.filename) : std::nullopt,
       m.size,
       browser,
@@ -109,7 +110,7 @@ Reply single_download(Message& m, const CaptureRules& rules, std::string_view br
 
 Reply dispatch(Message m, const DeliverSettings& to_app) {
   const std::string browser = capture::browser_name(
-      m.userAgent ? std::string_view(*m.userAgent) : std::string_view(), m.brands);
+      m.user_agent ? std::string_view(*m.user_agent) : std::string_view(), m.brands);
   const auto dir = ipc::data_dir();
   if (dir) record_extension_seen(*dir, browser, m.v ? std::string_view(*m.v) : std::string_view());
   const CaptureRules rules = capture::load_capture_rules(dir);
@@ -121,20 +122,20 @@ Reply dispatch(Message m, const DeliverSettings& to_app) {
     r.ok = capture::video_button_shown(rules, m.url, browser);
     return r;
   }
-  if (!blank(m.hideSite)) {
+  if (!blank(m.hide_site)) {
     ipc::AppRequest r;
-    r.panel_hide_site = std::string(base::trim_unicode(*m.hideSite));
+    r.panel_hide_site = std::string(base::trim_unicode(*m.hide_site));
     return deliver(r, to_app);
   }
-  if (m.openOptions) {
+  if (m.open_options) {
     ipc::AppRequest r;
     r.show = m.page && *m.page == "general" ? "options:general" : "options:panels";
     return deliver(r, to_app);
   }
   if (m.open) return deliver(ipc::AppRequest{}, to_app);
-  if (!blank(m.excludeSite)) {
+  if (!blank(m.exclude_site)) {
     ipc::AppRequest r;
-    r.exclude_site = std::string(base::trim_unicode(*m.excludeSite));
+    r.exclude_site = std::string(base::trim_unicode(*m.exclude_site));
     return deliver(r, to_app);
   }
   if (!m.links.empty()) return links(m, to_app);

@@ -1,7 +1,6 @@
 #include "host/extension_seen.hpp"
 
 #include <optional>
-#include <random>
 
 #include "base/text.hpp"
 #include "host/describe.hpp"
@@ -46,25 +45,6 @@ bool before(int64_t deadline) {
 }
 int64_t after_ms(int ms) {
   return os::monotonic_ns() + int64_t{ms} * 1000000;
-}
-
-// Replaces the file whole: the new content goes to a temporary file beside it
-// that is then moved over the old one, so an interrupted write never leaves a
-// half-written list. Windows (and Wine) refuse the move while another process
-// has the file open, so a refused move is tried again for a while; only then
-// is the file written in place.
-void replace_file(const std::filesystem::path& file, std::string_view content) {
-  std::random_device random;
-  auto temp = file;
-  temp += ".tmp-" + std::to_string(random()) + "-" + std::to_string(os::monotonic_ns());
-  if (os::write_file(temp, content)) {
-    for (const int64_t deadline = after_ms(kRetryMs);; os::sleep_ms(1)) {
-      if (os::move_replace(temp, file)) return;
-      if (!before(deadline)) break;
-    }
-  }
-  os::remove_file(temp);
-  os::write_file(file, content);
 }
 
 // A file refused for the moment is not a missing file: taken for one, it
@@ -117,7 +97,10 @@ void record_extension_seen(const std::filesystem::path& data_dir, std::string_vi
   const auto entries = update_of(file, browser, version);
   if (!entries) return;
   (void)os::make_dirs(data_dir);
-  replace_file(file, format_extension_seen(*entries));
+  // Replaced whole, so that an interrupted write never leaves half a list;
+  // when even that fails for the moment, written in place, as best it can be.
+  const std::string list = format_extension_seen(*entries);
+  if (!os::replace_file(file, list, kRetryMs)) (void)os::write_file(file, list);
 }
 
 }  // namespace nm::host

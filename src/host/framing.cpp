@@ -12,7 +12,7 @@ static Result<size_t> read_full(ByteSource& in, char* buf, size_t n) {
   size_t got = 0;
   while (got < n) {
     auto r = in.read(buf + got, n - got);
-    if (!r) return Error{r.error()};
+    if (!r) return r.failure();
     if (*r == 0) break;
     got += *r;
   }
@@ -24,7 +24,7 @@ Status skip_bytes(ByteSource& in, uint64_t n) {
   while (n > 0) {
     const size_t chunk = n < sizeof buf ? static_cast<size_t>(n) : sizeof buf;
     auto r = in.read(buf, chunk);
-    if (!r) return Error{r.error()};
+    if (!r) return r.failure();
     if (*r == 0) break;
     n -= *r;
   }
@@ -34,19 +34,19 @@ Status skip_bytes(ByteSource& in, uint64_t n) {
 Result<Frame> read_frame(ByteSource& in) {
   unsigned char len[4];
   auto got = read_full(in, reinterpret_cast<char*>(len), 4);
-  if (!got) return Error{got.error()};
+  if (!got) return got.failure();
   Frame f;
   if (*got < 4) return f;  // the browser closed the pipe between frames
   f.length = static_cast<uint32_t>(len[0]) | static_cast<uint32_t>(len[1]) << 8 |
              static_cast<uint32_t>(len[2]) << 16 | static_cast<uint32_t>(len[3]) << 24;
   if (f.length > kMaxMessageBytes) {
-    if (auto st = skip_bytes(in, f.length); !st) return Error{st.error()};
+    if (auto st = skip_bytes(in, f.length); !st) return st.failure();
     f.kind = Frame::Kind::oversized;
     return f;
   }
   f.body.resize(f.length);
   auto body = read_full(in, f.body.data(), f.length);
-  if (!body) return Error{body.error()};
+  if (!body) return body.failure();
   if (*body < f.length) return Error{"failed to fill whole buffer"};
   f.kind = Frame::Kind::body;
   return f;

@@ -1,5 +1,7 @@
 #include "host/host_loop.hpp"
 
+#include "host/dispatch.hpp"
+
 namespace nm::host {
 
 static Reply answer(Frame& frame, const DeliverSettings& to_app) {
@@ -15,7 +17,7 @@ static Reply answer(Frame& frame, const DeliverSettings& to_app) {
 Status run_host(ByteSource& in, ByteSink& out, const DeliverSettings& to_app) {
   for (;;) {
     auto frame = read_frame(in);
-    if (!frame) return Error{frame.error()};
+    if (!frame) return frame.failure();
     if (frame->kind == Frame::Kind::end) return {};
     const std::string body = serialize_reply(answer(*frame, to_app));
     if (auto st = write_frame(out, body); !st) return st;

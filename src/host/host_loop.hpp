@@ -2,8 +2,6 @@
 #include "base/result.hpp"
 #include "host/deliver.hpp"
 #include "host/framing.hpp"
-#include "host/message.hpp"
-#include "host/reply.hpp"
 
 namespace nm::host {
 
@@ -11,8 +9,5 @@ namespace nm::host {
 // success when the input ends between frames, with an error only when the
 // input or the output fails. `to_app` says how the application is reached.
 Status run_host(ByteSource& in, ByteSink& out, const DeliverSettings& to_app);
-
-// What one parsed message is answered with.
-Reply dispatch(Message message, const DeliverSettings& to_app);
 
 }  // namespace nm::host

@@ -29,7 +29,7 @@ Result<std::string> manifest_for(ManifestKind kind, const fs::path& exe) {
 
 Status write_manifest(const fs::path& file, std::string_view text) {
   if (Status st = os::write_file(file, text); !st)
-    return Error{os::path_display(file) + ": " + st.error()};
+    return Error{os::path_display(file) + ": " + st.error(), st.error_kind()};
   return {};
 }
 

@@ -128,29 +128,29 @@ bool read_field(Cursor& c, size_t f, Message& m) {
     case kReferrer: return c.read_opt_string(m.referrer);
     case kCookies: return c.read_opt_string(m.cookies);
     case kCookieJar:
-      return c.read_seq([&](Cursor& c) { return read_cookie(c, m.cookieJar.emplace_back()); });
-    case kUserAgent: return c.read_opt_string(m.userAgent);
+      return c.read_seq([&](Cursor& c) { return read_cookie(c, m.cookie_jar.emplace_back()); });
+    case kUserAgent: return c.read_opt_string(m.user_agent);
     case kBrands: return read_strings(c, m.brands);
     case kFilename: return c.read_opt_string(m.filename);
-    case kFinalUrl: return c.read_opt_string(m.finalUrl);
+    case kFinalUrl: return c.read_opt_string(m.final_url);
     case kSize: return c.read_opt_uint(m.size, kU64Max, "u64");
     case kMime: return c.read_opt_string(m.mime);
     case kPost: return c.read_opt_string(m.post);
-    case kPostType: return c.read_opt_string(m.postType);
+    case kPostType: return c.read_opt_string(m.post_type);
     case kPrivate: return c.read_bool(m.private_);
     case kProxy: return c.read_opt_string(m.proxy);
-    case kProxyPac: return c.read_opt_string(m.proxyPac);
-    case kProxyLogin: return c.read_bool(m.proxyLogin);
+    case kProxyPac: return c.read_opt_string(m.proxy_pac);
+    case kProxyLogin: return c.read_bool(m.proxy_login);
     case kExplicit: return c.read_bool(m.explicit_);
     case kPanel: return c.read_bool(m.panel);
     case kVideo: return c.read_bool(m.video);
     case kSrc: return c.read_opt_string(m.src);
     case kTitle: return c.read_opt_string(m.title);
-    case kHideSite: return c.read_opt_string(m.hideSite);
-    case kOpenOptions: return c.read_bool(m.openOptions);
+    case kHideSite: return c.read_opt_string(m.hide_site);
+    case kOpenOptions: return c.read_bool(m.open_options);
     case kPage: return c.read_opt_string(m.page);
     case kLinks: return read_strings(c, m.links);
-    case kExcludeSite: return c.read_opt_string(m.excludeSite);
+    case kExcludeSite: return c.read_opt_string(m.exclude_site);
     case kOpen: return c.read_bool(m.open);
     case kDeclined: return read_notice(c, m.declined);
   }
@@ -161,9 +161,10 @@ bool read_field(Cursor& c, size_t f, Message& m) {
 
 Result<Message> parse_message(std::string_view body) {
   Message m;
-  if (auto err = json::read_document(body, kMessageLayout,
-                                     [&](Cursor& c, size_t f) { return read_field(c, f, m); }))
-    return Error{std::move(*err)};
+  if (auto st = json::read_document(body, kMessageLayout,
+                                    [&](Cursor& c, size_t f) { return read_field(c, f, m); });
+      !st)
+    return st.failure();
   return m;
 }
 

@@ -26,29 +26,29 @@ struct Message {
   std::string url;
   std::optional<std::string> referrer;
   std::optional<std::string> cookies;
-  ipc::CookieList cookieJar;
-  std::optional<std::string> userAgent;
+  ipc::CookieList cookie_jar;
+  std::optional<std::string> user_agent;
   std::vector<std::string> brands;
   std::optional<std::string> filename;
-  std::optional<std::string> finalUrl;
+  std::optional<std::string> final_url;
   std::optional<uint64_t> size;
   std::optional<std::string> mime;
   std::optional<std::string> post;
-  std::optional<std::string> postType;
+  std::optional<std::string> post_type;
   bool private_ = false;  // "private"
   std::optional<std::string> proxy;
-  std::optional<std::string> proxyPac;
-  bool proxyLogin = false;
+  std::optional<std::string> proxy_pac;
+  bool proxy_login = false;
   bool explicit_ = false;  // "explicit"
   bool panel = false;
   bool video = false;
   std::optional<std::string> src;
   std::optional<std::string> title;
-  std::optional<std::string> hideSite;
-  bool openOptions = false;
+  std::optional<std::string> hide_site;
+  bool open_options = false;
   std::optional<std::string> page;
   std::vector<std::string> links;
-  std::optional<std::string> excludeSite;
+  std::optional<std::string> exclude_site;
   bool open = false;
   std::optional<Notice> declined;
 };

@@ -96,9 +96,9 @@ std::vector<fs::path> reg_candidates(std::string_view file_name,
 
 Status run_reg(const std::vector<std::string>& args) {
   const auto program = find_reg();
-  if (!program) return Error{program.error()};
+  if (!program) return program.failure();
   const auto run = os::run_captured(*program, args);
-  if (!run) return Error{run.error()};
+  if (!run) return run.failure();
   if (run->exit_code == 0) return {};
   const std::string err = base::utf8_lossy(run->err);
   return Error{std::string(base::trim_unicode(err))};
@@ -107,21 +107,21 @@ Status run_reg(const std::vector<std::string>& args) {
 Result<std::string> register_host(os::Hive hive) {
   if (ipc::portable_data_dir()) return Error{std::string(kPortableRefusal)};
   const auto dir = ipc::exe_dir();
-  if (!dir) return Error{dir.error()};
+  if (!dir) return dir.failure();
   const auto exe = os::exe_path();
-  if (!exe) return Error{exe.error()};
+  if (!exe) return exe.failure();
 
   // Each manifest is written before the keys that point at it.
   const auto install = [&](ManifestKind kind, std::string_view name) -> Result<std::string> {
     const fs::path file = *dir / os::path_from_utf8(name);
     const auto text = manifest_for(kind, *exe);
-    if (!text) return Error{text.error()};
-    if (Status st = write_manifest(file, *text); !st) return Error{st.error()};
+    if (!text) return text.failure();
+    if (Status st = write_manifest(file, *text); !st) return st.failure();
     const std::string shown = os::path_display(file);
     for (const BrowserKey& browser : kBrowserKeys) {
       if (browser.manifest != kind) continue;
       if (Status st = run_reg(reg_add_args(host_key(hive, browser.key), shown)); !st)
-        return Error{st.error()};
+        return st.failure();
     }
     return shown;
   };
@@ -136,9 +136,9 @@ Result<std::string> unregister_host(os::Hive hive) {
   // Nothing may be registered at all, so every failure here is expected.
   for (const auto& cmd : unregister_commands(hive)) (void)run_reg(cmd);
   const auto dir = ipc::exe_dir();
-  if (!dir) return Error{dir.error()};
-  os::remove_file(*dir / os::path_from_utf8(kChromiumManifestName));
-  os::remove_file(*dir / os::path_from_utf8(kFirefoxManifestName));
+  if (!dir) return dir.failure();
+  (void)os::remove_file(*dir / os::path_from_utf8(kChromiumManifestName));
+  (void)os::remove_file(*dir / os::path_from_utf8(kFirefoxManifestName));
   return unregistered_line();
 }
 

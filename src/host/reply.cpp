@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <iterator>
 
-#include "base/text.hpp"
 #include "capture/decision.hpp"
-#include "json/writer.hpp"
 #include "host/framing.hpp"
+#include "json/writer.hpp"
 
 namespace nm::host {
 
@@ -40,22 +39,17 @@ Reply rules_summary(const capture::CaptureRules& rules, std::string_view browser
   r.version = std::string(kHostVersion);
   r.types = rules.auto_types;
   r.capture = !gate.has_value();
-  r.excludedSites = rules.excluded_sites;
-  r.excludedAddresses = rules.excluded_addresses;
+  r.excluded_sites = rules.excluded_sites;
+  r.excluded_addresses = rules.excluded_addresses;
   r.opened = rules.capture_opened;
-  r.minKb = rules.capture_min_kb;
-  if (gate) r.captureOff = std::string(capture::wire_word(*gate));
+  r.min_kb = rules.capture_min_kb;
+  if (gate) r.capture_off = std::string(capture::wire_word(*gate));
   return r;
 }
 
 Reply reply_for_outcome(const Outcome& outcome) {
-  switch (outcome.kind) {
-    case Outcome::Kind::delivered: return success_reply();
-    case Outcome::Kind::refused: return refused_reply(Why::refused, outcome.text);
-    case Outcome::Kind::too_large: return refused_reply(Why::too_large, outcome.text);
-    case Outcome::Kind::not_running: return refused_reply(Why::not_running, outcome.text);
-  }
-  return success_reply();
+  if (!outcome.why) return success_reply();
+  return refused_reply(*outcome.why, outcome.text);
 }
 
 namespace {
@@ -83,40 +77,17 @@ static std::string serialize_whole(const Reply& r) {
   w.opt_text("version", r.version);
   w.opt_text("types", r.types);
   w.opt_flag("capture", r.capture);
-  w.opt_text("excludedSites", r.excludedSites);
-  if (r.excludedAddresses) w.texts("excludedAddresses", *r.excludedAddresses);
+  w.opt_text("excludedSites", r.excluded_sites);
+  if (r.excluded_addresses) w.texts("excludedAddresses", *r.excluded_addresses);
   w.opt_flag("opened", r.opened);
-  if (r.minKb) w.uint("minKb", *r.minKb);
-  w.opt_text("captureOff", r.captureOff);
+  if (r.min_kb) w.uint("minKb", *r.min_kb);
+  w.opt_text("captureOff", r.capture_off);
   w.opt_text("declined", r.declined);
   w.end();
   return out;
 }
 
 namespace {
-
-// Bytes a character takes in a JSON string, as append_string writes it.
-size_t escaped_size(char32_t cp) {
-  if (cp == '"' || cp == '\\' || cp == '\b' || cp == '\t' || cp == '\n' || cp == '\f' || cp == '\r')
-    return 2;
-  if (cp < 0x20) return 6;
-  return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
-}
-
-// The longest start of `text`, whole characters only, whose escaped form
-// takes at most `budget` bytes.
-std::string_view escaped_prefix(std::string_view text, size_t budget) {
-  size_t used = 0;
-  size_t i = 0;
-  while (i < text.size()) {
-    size_t next = i;
-    const size_t n = escaped_size(base::next_code_point(text, next));
-    if (used + n > budget) break;
-    used += n;
-    i = next;
-  }
-  return text.substr(0, i);
-}
 
 constexpr std::string_view kCutMark = "\xE2\x80\xA6";  // …
 
@@ -125,11 +96,11 @@ constexpr std::string_view kCutMark = "\xE2\x80\xA6";  // …
 // options themselves still apply to every download.
 Reply oversized_summary(const Reply& r, size_t size) {
   size_t addresses = 0;
-  for (const auto& a : r.excludedAddresses.value_or(std::vector<std::string>{}))
+  for (const auto& a : r.excluded_addresses.value_or(std::vector<std::string>{}))
     addresses += a.size() + 3;  // quotes and comma
   const std::pair<size_t, std::string_view> parts[] = {
       {r.types.value_or("").size(), "auto_types"},
-      {r.excludedSites.value_or("").size(), "excluded_sites"},
+      {r.excluded_sites.value_or("").size(), "excluded_sites"},
       {addresses, "excluded_addresses"}};
   const auto longest = std::max_element(parts, std::end(parts));
   return refused_reply(Why::too_large, "a rules summary of " + std::to_string(size) + " bytes: " +
@@ -158,8 +129,9 @@ std::string serialize_reply(const Reply& r) {
     return serialize_whole(
         refused_reply(Why::too_large, "a reply of " + std::to_string(out.size()) + " bytes"));
   Reply cut = r;
-  cut.error = std::string(escaped_prefix(*r.error, kMaxMessageBytes - others - kCutMark.size())) +
-              std::string(kCutMark);
+  cut.error =
+      std::string(json::escaped_prefix(*r.error, kMaxMessageBytes - others - kCutMark.size())) +
+      std::string(kCutMark);
   return serialize_whole(cut);
 }
 

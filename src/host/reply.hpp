@@ -9,24 +9,9 @@
 #include "capture/settings.hpp"
 #include "host/deliver.hpp"
 #include "host/version.hpp"
+#include "host/why.hpp"
 
 namespace nm::host {
-
-// Why a message was not carried out; each has its word in the reply.
-enum class Why { too_large, refused, options, not_running };
-
-struct WhyWord {
-  Why why;
-  std::string_view word;
-};
-// Each kind's word in the reply.
-inline constexpr WhyWord kWhyWords[] = {
-    {Why::too_large, "too-large"},
-    {Why::refused, "refused"},
-    {Why::options, "options"},
-    {Why::not_running, "not-running"},
-};
-std::string_view why_word(Why why);
 
 struct Reply {
   bool ok = false;
@@ -35,11 +20,11 @@ struct Reply {
   std::optional<std::string> version;
   std::optional<std::string> types;
   std::optional<bool> capture;
-  std::optional<std::string> excludedSites;
-  std::optional<std::vector<std::string>> excludedAddresses;
+  std::optional<std::string> excluded_sites;
+  std::optional<std::vector<std::string>> excluded_addresses;
   std::optional<bool> opened;
-  std::optional<uint64_t> minKb;
-  std::optional<std::string> captureOff;
+  std::optional<uint64_t> min_kb;
+  std::optional<std::string> capture_off;
   std::optional<std::string> declined;
 };
 

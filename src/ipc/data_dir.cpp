@@ -16,7 +16,7 @@ std::optional<fs::path> portable_data_dir_for(const std::optional<fs::path>& exe
   const fs::path probe = *candidate / ".write-test";
   const Status created = os::create_empty_file(probe);
   if (created) {
-    os::remove_file(probe);
+    (void)os::remove_file(probe);  // a probe left behind harms nobody
     return candidate;
   }
   // Held by someone who did not share it (another host probing at the same
@@ -43,17 +43,10 @@ std::optional<fs::path> pending_legacy(const DataDirChoice& choice) {
   return choice.legacy;
 }
 
-// The chosen folder, after moving a pending legacy folder into it.
-static std::optional<fs::path> settled(const DataDirChoice& choice) {
-  if (auto legacy = pending_legacy(choice)) os::move_replace(*legacy, *choice.dir);
+std::optional<fs::path> settled_data_dir(const DataDirChoice& choice) {
+  // A move that fails is tried again by the next look.
+  if (auto legacy = pending_legacy(choice)) (void)os::move_replace(*legacy, *choice.dir);
   return choice.dir;
-}
-
-std::optional<fs::path> data_dir_from(const std::optional<std::string>& env_value,
-                                      const std::optional<fs::path>& exe,
-                                      const std::optional<fs::path>& roaming) {
-  return settled(choose_data_dir(
-      env_value, [&] { return exe; }, [&] { return roaming; }));
 }
 
 static std::optional<fs::path> exe_or_none() {
@@ -70,12 +63,12 @@ std::optional<fs::path> data_dir() {
   // The variable's value is the folder as it is: a wide text that is no valid
   // UTF-16 still names the folder the application uses.
   if (auto env = os::get_env_path(kDataDirVariable)) return env;
-  return settled(choose_data_dir(std::nullopt, exe_or_none, os::roaming_app_data));
+  return settled_data_dir(choose_data_dir(std::nullopt, exe_or_none, os::roaming_app_data));
 }
 
 Result<fs::path> exe_dir() {
   auto exe = os::exe_path();
-  if (!exe) return Error{exe.error()};
+  if (!exe) return exe.failure();
   if (!exe->has_parent_path() || exe->parent_path() == *exe) return Error{"no exe dir"};
   return exe->parent_path();
 }

@@ -45,9 +45,8 @@ DataDirChoice choose_data_dir(const std::optional<std::string>& env_value,
 // The legacy folder that is still to be moved into the chosen one: the
 // product folder does not exist and the legacy folder does.
 std::optional<fs::path> pending_legacy(const DataDirChoice& choice);
-std::optional<fs::path> data_dir_from(const std::optional<std::string>& env_value,
-                                      const std::optional<fs::path>& exe,
-                                      const std::optional<fs::path>& roaming);
+// The chosen folder, after moving a pending legacy folder into it.
+std::optional<fs::path> settled_data_dir(const DataDirChoice& choice);
 
 // The folder of the running executable; the error is the system's text, or
 // "no exe dir" for a path without a parent.

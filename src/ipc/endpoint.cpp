@@ -45,7 +45,7 @@ Result<Endpoint> parse_endpoint(std::string_view bytes) {
     return c.skip();
   };
   if (!cursor.read_record_required(kLayout, kRequired, field) || !cursor.finish())
-    return Error{cursor.error()};
+    return cursor.failure();
   return ep;
 }
 
@@ -61,7 +61,7 @@ std::string endpoint_text(const Endpoint& endpoint) {
 
 Result<Endpoint> read_endpoint_in(const fs::path& dir) {
   auto bytes = os::read_file(dir / kEndpointFile);
-  if (!bytes) return Error{bytes.error()};
+  if (!bytes) return bytes.failure();
   return parse_endpoint(*bytes);
 }
 

@@ -26,7 +26,7 @@ Result<std::string> read_line(os::TcpStream& s) {
     const int64_t left_ns = deadline - os::monotonic_ns();
     if (left_ns <= 0) return os::TcpStream::timeout_error();
     // Without the time-out the wait is merely unbounded; carry on.
-    s.set_recv_timeout(static_cast<int>((left_ns + 999999) / 1000000));
+    (void)s.set_recv_timeout(static_cast<int>((left_ns + 999999) / 1000000));
     // Room for the longest line and its line feed, and not a byte more.
     const size_t room = std::min(sizeof buf, kMaxAnswerBytes + 1 - line.size());
     auto n = s.recv(buf, room);
@@ -39,7 +39,8 @@ Result<std::string> read_line(os::TcpStream& s) {
       return line;
     }
     line.append(got);
-    if (line.size() > kMaxAnswerBytes) return Error{std::string(kAnswerTooLong)};
+    if (line.size() > kMaxAnswerBytes)
+      return Error{"answer line longer than " + std::to_string(kMaxAnswerBytes) + " bytes"};
   }
 }
 

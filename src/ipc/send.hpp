@@ -19,9 +19,8 @@ inline constexpr int kSendStallMs = 2000;
 inline constexpr int kAnswerTimeoutMs = 2000;
 // The longest answer line read, its line feed not counted: ample for any real
 // answer, and a bound on what a faulty application costs the host. A longer
-// line is a failure with kAnswerTooLong as its text.
+// line is a failure: "answer line longer than N bytes", N being this limit.
 inline constexpr size_t kMaxAnswerBytes = 64 * 1024;
-inline constexpr std::string_view kAnswerTooLong = "answer line longer than 65536 bytes";
 
 struct AppAnswer {
   // too_large: the application refused the request for its size.

@@ -309,11 +309,11 @@ bool Cursor::finish() {
   return fail_syntax(e);
 }
 
-std::optional<std::string> read_document(std::string_view text, const RecordLayout& layout,
-                                         const std::function<bool(Cursor&, size_t)>& field) {
+Status read_document(std::string_view text, const RecordLayout& layout,
+                     const std::function<bool(Cursor&, size_t)>& field) {
   Cursor cursor(text);
-  if (!cursor.read_record(layout, field) || !cursor.finish()) return cursor.error();
-  return std::nullopt;
+  if (!cursor.read_record(layout, field) || !cursor.finish()) return cursor.failure();
+  return {};
 }
 
 }  // namespace nm::json

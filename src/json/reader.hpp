@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.hpp"
+
 namespace nm::json {
 
 // Arrays and objects nest at most this deep; the outermost value is level 1.
@@ -100,6 +102,8 @@ class Cursor {
   bool failed() const { return failed_; }
   // The error text with its position suffix.
   std::string error() const;
+  // The same as an error value; no caller tells reading errors apart.
+  Error failure() const { return {error(), ErrorKind::other}; }
 
  private:
   const impl::Event& peek() const;
@@ -115,9 +119,9 @@ class Cursor {
 };
 
 // Reads a whole text as one record of `layout` (see Cursor::read_record), with
-// nothing but white space after it. Returns the error text on failure.
-std::optional<std::string> read_document(std::string_view text, const RecordLayout& layout,
-                                         const std::function<bool(Cursor&, size_t)>& field);
+// nothing but white space after it.
+Status read_document(std::string_view text, const RecordLayout& layout,
+                     const std::function<bool(Cursor&, size_t)>& field);
 
 // How numbers look in error texts: "integer `5`", "floating point `2.5`".
 std::string describe_float(double d);

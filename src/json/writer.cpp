@@ -1,14 +1,78 @@
 #include "json/writer.hpp"
 
-#include <boost/json/serialize.hpp>
-#include <boost/json/string_view.hpp>
+#include <array>
 #include <charconv>
 #include <cmath>
 
+#include "base/text.hpp"
+
 namespace nm::json {
 
+namespace {
+
+// How a byte of a string is written: its escape, or the byte itself. The one
+// statement of the escaping, for writing and for measuring alike.
+struct Escaped {
+  char text[6];
+  size_t size;
+};
+
+constexpr Escaped escaped(char c) {
+  switch (c) {
+    case '"': return {{'\\', '"'}, 2};
+    case '\\': return {{'\\', '\\'}, 2};
+    case '\b': return {{'\\', 'b'}, 2};
+    case '\t': return {{'\\', 't'}, 2};
+    case '\n': return {{'\\', 'n'}, 2};
+    case '\f': return {{'\\', 'f'}, 2};
+    case '\r': return {{'\\', 'r'}, 2};
+  }
+  const auto byte = static_cast<unsigned char>(c);
+  if (byte >= 0x20) return {{c}, 1};
+  constexpr char kHex[] = "0123456789abcdef";
+  return {{'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0xF]}, 6};
+}
+
+// Looked up per byte: strings run to a megabyte.
+constexpr auto kEscapes = [] {
+  std::array<Escaped, 256> table{};
+  for (size_t b = 0; b < table.size(); ++b) table[b] = escaped(static_cast<char>(b));
+  return table;
+}();
+
+const Escaped& escape_of(char c) {
+  return kEscapes[static_cast<unsigned char>(c)];
+}
+
+}  // namespace
+
 void append_string(std::string& out, std::string_view s) {
-  out += boost::json::serialize(boost::json::string_view(s.data(), s.size()));
+  out += '"';
+  size_t plain = 0;  // the start of the bytes written as they are
+  for (size_t i = 0; i < s.size(); ++i) {
+    const Escaped& e = escape_of(s[i]);
+    if (e.size == 1) continue;
+    out.append(s.substr(plain, i - plain));
+    out.append(e.text, e.size);
+    plain = i + 1;
+  }
+  out.append(s.substr(plain));
+  out += '"';
+}
+
+std::string_view escaped_prefix(std::string_view s, size_t budget) {
+  size_t used = 0;
+  size_t i = 0;
+  while (i < s.size()) {
+    size_t next = i;
+    base::next_code_point(s, next);
+    size_t n = 0;
+    for (size_t b = i; b < next; ++b) n += escape_of(s[b]).size;
+    if (used + n > budget) break;
+    used += n;
+    i = next;
+  }
+  return s.substr(0, i);
 }
 
 void append_uint(std::string& out, uint64_t v) {

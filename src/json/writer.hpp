@@ -11,6 +11,9 @@ namespace nm::json {
 // A JSON string: quote and backslash escaped, \b \t \n \f \r, other control
 // characters as \u00xx (lower case), everything else as it is.
 void append_string(std::string& out, std::string_view s);
+// The longest start of `s`, whole characters only, that append_string writes
+// in at most `budget` bytes (its quotes not counted).
+std::string_view escaped_prefix(std::string_view s, size_t budget);
 void append_uint(std::string& out, uint64_t v);
 // The shortest text that reads back as the same double, in plain notation
 // (never an exponent): 1e16 gives "10000000000000000", 1e-7 "0.0000001".

@@ -23,8 +23,7 @@ Result<size_t> read_stdin(char* buf, size_t n);
 Status write_stdout(std::string_view bytes);
 void write_stderr(std::string_view bytes);
 // Writes text for a person to read: as characters when standard output is a
-// console (so that any script shows), as UTF-8 bytes otherwise. False on
-// failure.
-bool write_stdout_text(std::string_view utf8);
+// console (so that any script shows), as UTF-8 bytes otherwise.
+Status write_stdout_text(std::string_view utf8);
 
 }  // namespace nm::os

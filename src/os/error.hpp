@@ -12,9 +12,6 @@ namespace nm::os {
 std::string system_error_text(int code);
 // The calling thread's last error code (GetLastError / errno).
 int last_error();
-inline std::string last_error_text() {
-  return system_error_text(last_error());
-}
 
 // The error for a system error code: its text and its kind.
 Error system_error(int code);

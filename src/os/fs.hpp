@@ -46,7 +46,7 @@ Status append_file(const fs::path& p, std::string_view bytes);
 // Others may have it open for anything meanwhile. A file another holds
 // without sharing it fails with the kind in_use.
 Status create_empty_file(const fs::path& p);
-bool remove_file(const fs::path& p);
+Status remove_file(const fs::path& p);
 // Creates the folder and its missing parents.
 Status make_dirs(const fs::path& p);
 // Symbolic links followed.
@@ -54,7 +54,14 @@ bool is_dir(const fs::path& p);
 // Whether the metadata of the path can be read (it exists and is reachable).
 bool metadata_readable(const fs::path& p);
 // Moves a file or folder, replacing an existing file at the target.
-bool move_replace(const fs::path& from, const fs::path& to);
+Status move_replace(const fs::path& from, const fs::path& to);
+// Replaces the file whole: the content goes to a new file beside it, which is
+// then moved over the old one, so that no reader ever sees half of it.
+// Windows (and Wine) refuse the move while another process has the file
+// open, so a refused move is tried again for up to retry_ms. On failure the
+// file is as it was and the temporary file is gone; the error is the write's
+// or the last move's.
+Status replace_file(const fs::path& p, std::string_view content, int retry_ms);
 
 // An exclusive lock on a lock file of its own (created when absent, never
 // written, never removed), held until the object goes or the process ends.

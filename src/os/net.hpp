@@ -26,8 +26,8 @@ class TcpStream {
   // "connection timed out" (of the kind timed_out).
   static Result<TcpStream> connect_loopback(uint16_t port, int timeout_ms);
 
-  // SO_RCVTIMEO (ms > 0); false when it cannot be set.
-  bool set_recv_timeout(int ms);
+  // SO_RCVTIMEO (ms > 0); the error is the system's.
+  Status set_recv_timeout(int ms);
   // The system's error for a socket operation that ran out of time (what
   // recv gives once SO_RCVTIMEO has passed), of the kind timed_out.
   static Error timeout_error();
@@ -40,7 +40,6 @@ class TcpStream {
   Result<size_t> recv(char* buf, size_t n);
   void close();
   bool is_open() const { return handle_ != -1; }
-  intptr_t handle() const { return handle_; }
 
  private:
   intptr_t handle_ = -1;

@@ -16,9 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include "support/fixtures.hpp"
+#include "host/extension_ids.hpp"
 #include "os/fs.hpp"
 #include "os/net.hpp"
+#include "support/fixtures.hpp"
 
 extern char** environ;
 
@@ -267,7 +268,7 @@ inline const char* const kKeys[] = {
     "Software\\BraveSoftware\\Brave-Browser\\NativeMessagingHosts",
     "Software\\Mozilla\\NativeMessagingHosts",
 };
-inline const std::string kPending = "kQarStoreIdPending";
+inline const std::string kPending(nm::host::kQarStoreIdPending);
 inline const std::string kExtensionKey = "Software\\Google\\Chrome\\Extensions\\" + kPending;
 
 // Removes them in both hives and views: Wine's registry is shared by every test.

@@ -91,7 +91,7 @@ TEST(BrowserGate, AnyUntickedEntryOfTheNameRefuses) {
   CaptureRules rules;
   EXPECT_EQ(browser_gate(rules, ""), std::nullopt);
   rules.browsers = {{"Google Chrome", true}, {"Google Chrome", false}, {"opera", false}};
-  EXPECT_EQ(browser_gate(rules, "Google Chrome"), R::Browser);
+  EXPECT_EQ(browser_gate(rules, "Google Chrome"), R::browser);
   EXPECT_EQ(browser_gate(rules, "Opera"), std::nullopt);  // names match case-sensitively
   EXPECT_EQ(reason_from_word("FILE-TYPE"), std::nullopt);
 
@@ -119,25 +119,25 @@ TEST(DecideDownload, AppliesTheTestsInOrder) {
     bool off = false, explicit_ = false;
   } cases[] = {
       {"https://h/file.zip", std::nullopt},
-      {"https://h/page.html", R::IntegrationOff, 1, 9, "h", {}, {}, {}, {}, kChrome, true},
+      {"https://h/page.html", R::integration_off, 1, 9, "h", {}, {}, {}, {}, kChrome, true},
       {"https://h/page.html", std::nullopt, {}, 0, {}, {}, {}, {}, {}, kChrome, true, true},
       {"https://h/a.zip", std::nullopt, {}, 0, {}, {}, {}, {}, kChrome, kEdge},
-      {"https://h/archive", R::FileType},
+      {"https://h/archive", R::file_type},
       {"https://h/archive.r07", std::nullopt},
-      {"https://h/dl", R::FileType},
+      {"https://h/dl", R::file_type},
       {"https://h/dl", std::nullopt, {}, 0, {}, {}, {}, "setup.exe"},
-      {"https://h/page.html", R::FileType, {}, 0, "h"},
-      {"https://www.h.test/a.zip", R::Site, {}, 0, "x *.h.test"},
-      {"https://h/a.zip", R::Site, {}, 0, "h", "*"},
-      {"https://h/a.zip", R::Address, 1, 1, {}, "*.zip"},
+      {"https://h/page.html", R::file_type, {}, 0, "h"},
+      {"https://www.h.test/a.zip", R::site, {}, 0, "x *.h.test"},
+      {"https://h/a.zip", R::site, {}, 0, "h", "*"},
+      {"https://h/a.zip", R::address, 1, 1, {}, "*.zip"},
       {"https://h/a.zip", std::nullopt, 1024, 1},
       {"https://h/a.zip", std::nullopt, 0, 1},
       {"https://h/a.zip", std::nullopt, {}, 1},
       // The threshold saturates instead of wrapping.
-      {"https://h/a.zip", R::Small, UINT64_MAX - 1, 1ull << 54},
+      {"https://h/a.zip", R::small, UINT64_MAX - 1, 1ull << 54},
       {"https://h/a.zip", std::nullopt, UINT64_MAX, UINT64_MAX},
       // The final address adds Site or Address, after the size test.
-      {"https://h/a.zip", R::Address, {}, 0, {}, "m.test/*", "https://m.test/a.zip"},
+      {"https://h/a.zip", R::address, {}, 0, {}, "m.test/*", "https://m.test/a.zip"},
       {"https://h/a.zip", std::nullopt, {}, 0, {}, {}, "https://m.test/token"},
   };
   for (const Case& c : cases) {

@@ -8,15 +8,22 @@
 #endif
 
 #include "base/text.hpp"
-#include "support/fixtures.hpp"
 #include "ipc/data_dir.hpp"
 #include "ipc/endpoint.hpp"
 #include "ipc/send.hpp"
+#include "support/fixtures.hpp"
 
 namespace nm::ipc {
 namespace {
 
 TEST(DataDir, VariablePortableFolderRoamingAndTheLegacyMove) {
+  // The rule as data_dir() applies it, with the platform's answers given.
+  const auto data_dir_from = [](const std::optional<std::string>& env,
+                                const std::optional<fs::path>& exe,
+                                const std::optional<fs::path>& roaming) {
+    return settled_data_dir(choose_data_dir(
+        env, [&] { return exe; }, [&] { return roaming; }));
+  };
   TempFolder tmp;
   const fs::path exe = tmp / "bin" / "nmhost.exe", data = tmp / "bin" / "data";
   const fs::path roaming = tmp / "roaming", product = roaming / "qartorvaneldownloadmanager";

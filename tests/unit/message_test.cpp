@@ -5,10 +5,10 @@
 
 #include "base/cmdline.hpp"
 #include "base/text.hpp"
-#include "json/writer.hpp"
 #include "host/framing.hpp"
 #include "host/message.hpp"
 #include "host/reply.hpp"
+#include "json/writer.hpp"
 
 namespace nm::host {
 namespace {
@@ -136,11 +136,11 @@ TEST(ParseMessage, ErrorsWithTheirPositionsFieldsAndNearestDoubles) {
     "size": 18446744073709551615, "UserAgent": "ignored", "extra": {"a": [1, {"b": null}]},
     "extra": 1, "declined": {"why": "site"}, "cookieJar": [["n", "v", "d", true, "p", true, 1.5]]})");
   ASSERT_TRUE(m.ok()) << m.error();
-  EXPECT_TRUE(m->rules && m->panel && !m->userAgent && m->v == "2.0");
+  EXPECT_TRUE(m->rules && m->panel && !m->user_agent && m->v == "2.0");
   EXPECT_EQ(m->size, UINT64_MAX);
   EXPECT_EQ(m->declined->why, "site");
   EXPECT_EQ(m->declined->name, "");
-  EXPECT_EQ(m->cookieJar[0], (ipc::BrowserCookie{"n", "v", "d", true, "p", true, 1.5}));
+  EXPECT_EQ(m->cookie_jar[0], (ipc::BrowserCookie{"n", "v", "d", true, "p", true, 1.5}));
   const Message a = parse_message(R"([true])").value();
   EXPECT_TRUE(a.rules && !a.hello);
   EXPECT_EQ(parse_message(R"({"declined": ["file-type", "s"]})")->declined->site, "s");
@@ -150,12 +150,12 @@ TEST(ParseMessage, ErrorsWithTheirPositionsFieldsAndNearestDoubles) {
       parse_message(R"({"cookieJar": [{"expires": 1.7976931348623157e308}, {"expires": 0.1},
     {"expires": 9007199254740993}, {"expires": 1e-400}, {"expires": -1e-400}]})");
   ASSERT_TRUE(jar.ok()) << jar.error();
-  EXPECT_EQ(*jar->cookieJar[0].expires, 1.7976931348623157e308);
-  EXPECT_EQ(*jar->cookieJar[1].expires, 0.1);
-  EXPECT_EQ(*jar->cookieJar[2].expires, 9007199254740992.0);
-  EXPECT_EQ(*jar->cookieJar[3].expires, 0.0);
-  EXPECT_FALSE(std::signbit(*jar->cookieJar[3].expires));
-  EXPECT_TRUE(std::signbit(*jar->cookieJar[4].expires));
+  EXPECT_EQ(*jar->cookie_jar[0].expires, 1.7976931348623157e308);
+  EXPECT_EQ(*jar->cookie_jar[1].expires, 0.1);
+  EXPECT_EQ(*jar->cookie_jar[2].expires, 9007199254740992.0);
+  EXPECT_EQ(*jar->cookie_jar[3].expires, 0.0);
+  EXPECT_FALSE(std::signbit(*jar->cookie_jar[3].expires));
+  EXPECT_TRUE(std::signbit(*jar->cookie_jar[4].expires));
   // An unknown key's number is skipped however far beyond a double it lies; too
   // small is zero wherever the first digit stands.
   const std::string skipped[] = {
@@ -198,8 +198,8 @@ TEST(JsonOutput, WriterAndReplies) {
 
   // The edges; a full rules summary and the declines are shown end to end.
   Reply empty_list = success_reply();
-  empty_list.excludedAddresses = std::vector<std::string>{};
-  empty_list.minKb = 0;
+  empty_list.excluded_addresses = std::vector<std::string>{};
+  empty_list.min_kb = 0;
   const std::pair<Reply, std::string> replies[] = {
       {success_reply(), R"({"ok":true})"},
       {Reply{}, R"({"ok":false})"},  // a video button question answered with false
@@ -298,7 +298,8 @@ TEST(Text, Utf8UnicodeWhiteSpaceAsciiCaseAndDebugQuotes) {
       {"a", "ab", false},
       {std::string_view("aX", 1), std::string_view("aY", 1), true},  // only the view's bytes
   };
-  for (const auto& [a, b, want] : cases) EXPECT_EQ(base::iequals_ascii(a, b), want) << a << " " << b;
+  for (const auto& [a, b, want] : cases)
+    EXPECT_EQ(base::iequals_ascii(a, b), want) << a << " " << b;
 
   const std::pair<std::string, std::string> quoted[] = {
       {"a\"\\\t\r\n", R"("a\"\\\t\r\n")"},

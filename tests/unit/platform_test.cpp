@@ -12,17 +12,17 @@
 #include <unistd.h>
 #endif
 
-#include "support/fixtures.hpp"
-#include "ipc/endpoint.hpp"
-#include "host/extension_ids.hpp"
-#include "ipc/send.hpp"
 #include "host/deliver.hpp"
+#include "host/extension_ids.hpp"
 #include "host/manifest.hpp"
 #include "host/registration.hpp"
+#include "ipc/endpoint.hpp"
+#include "ipc/send.hpp"
 #include "os/console.hpp"
 #include "os/error.hpp"
 #include "os/net.hpp"
 #include "os/process.hpp"
+#include "support/fixtures.hpp"
 
 namespace nm::os {
 namespace {
@@ -266,7 +266,7 @@ TEST(Registration, RegSearchOrderExtensionIdsAndManifests) {
   ASSERT_TRUE(host::write_manifest(file, "a much longer first content"));
   ASSERT_TRUE(host::write_manifest(file, "{}"));
   EXPECT_EQ(*read_file(file), "{}");
-  remove_file(file);
+  (void)remove_file(file);
 }
 
 #ifdef _WIN32

@@ -29,6 +29,8 @@ constexpr const char* kArgsVariable = "QTM_STANDIN_ARGS";
 constexpr const char* kRequestsFile = "requests.jsonl";
 constexpr const char* kStopFile = "standin.stop";
 constexpr int kPollMs = 100;
+// How long a refused move of ipc.json into place is tried again.
+constexpr int kPublishRetryMs = 1000;
 constexpr size_t kMaxRequestBytes = 64 * 1024 * 1024;
 
 constexpr std::string_view kUsage =
@@ -177,7 +179,7 @@ nm::Result<std::string> read_request(os::TcpStream& s) {
   char buf[8192];
   while (line.size() < kMaxRequestBytes) {
     auto n = s.recv(buf, sizeof buf);
-    if (!n) return nm::Error{n.error()};
+    if (!n) return n.failure();
     if (*n == 0) break;
     line.append(buf, *n);
     if (line.find('\n') != std::string::npos) break;
@@ -186,7 +188,7 @@ nm::Result<std::string> read_request(os::TcpStream& s) {
 }
 
 void serve(os::TcpStream conn, const Options& o, const std::string& token, const fs::path& dir) {
-  conn.set_recv_timeout(10000);
+  (void)conn.set_recv_timeout(10000);
   auto got = read_request(conn);
   if (!got) {
     say("reading a request failed: " + got.error());
@@ -211,7 +213,7 @@ void serve(os::TcpStream conn, const Options& o, const std::string& token, const
       case Reply::close: return;
       case Reply::none: {
         // Hold the connection until the host gives up and closes it.
-        conn.set_recv_timeout(60000);
+        (void)conn.set_recv_timeout(60000);
         char buf[256];
         for (;;) {
           auto n = conn.recv(buf, sizeof buf);
@@ -254,26 +256,18 @@ std::optional<fs::path> ready_data_dir(const Options& o) {
 // why not.
 std::optional<std::string> publish_endpoint(const fs::path& endpoint, uint16_t port,
                                             const std::string& token) {
-  const fs::path partial = endpoint.parent_path() / "ipc.json.partial";
   const std::string published = nm::ipc::endpoint_text({port, token, os::current_pid()}) + "\n";
-  // Written aside and moved in place, so that the host never reads half a file.
   // A folder in the way is cleared first, as the application would.
   if (os::is_dir(endpoint)) {
     std::error_code ec;
     fs::remove_all(endpoint, ec);
   }
-  if (!os::write_file(partial, published)) {
-    say("cannot write " + os::path_display(partial));
+  // Replaced whole, so that the host never reads half a file. A host reading
+  // the old file at that moment may hold up the move under Wine for a while;
+  // the application waits for it too.
+  if (auto st = os::replace_file(endpoint, published, kPublishRetryMs); !st) {
+    say("cannot write " + os::path_display(endpoint) + ": " + st.error());
     return std::nullopt;
-  }
-  // A host reading the old file at that moment may refuse the move for a
-  // moment under Wine; the application tries again too.
-  for (int tries = 0; !os::move_replace(partial, endpoint); ++tries) {
-    if (tries == 100) {
-      say("cannot write " + os::path_display(endpoint));
-      return std::nullopt;
-    }
-    os::sleep_ms(10);
   }
   return published;
 }
@@ -293,7 +287,7 @@ Served serve_until_stopped(os::TcpListener& listener, const Options& o, const st
   for (;;) {
     if (o.max_requests && done.requests >= *o.max_requests) break;
     if (os::metadata_readable(stop)) {
-      os::remove_file(stop);
+      (void)os::remove_file(stop);
       break;
     }
     if (o.idle_exit_ms &&
@@ -334,7 +328,8 @@ int run(const Options& o) {
   const Served done = serve_until_stopped(*listener, o, token, *dir);
   listener->close();
   // Leave a file that another instance has written since.
-  if (auto now = os::read_file(endpoint); now && *now == *published) os::remove_file(endpoint);
+  if (auto now = os::read_file(endpoint); now && *now == *published)
+    (void)os::remove_file(endpoint);
   say("stopped after " + std::to_string(done.requests) + " requests");
   return done.code;
 }

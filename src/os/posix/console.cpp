@@ -51,8 +51,8 @@ void write_stderr(std::string_view bytes) {
   write_all(2, bytes, &err);
 }
 
-bool write_stdout_text(std::string_view utf8) {
-  return write_stdout(utf8).ok();
+Status write_stdout_text(std::string_view utf8) {
+  return write_stdout(utf8);
 }
 
 }  // namespace nm::os

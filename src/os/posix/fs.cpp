@@ -110,8 +110,9 @@ Status create_empty_file(const fs::path& p) {
   return {};
 }
 
-bool remove_file(const fs::path& p) {
-  return ::unlink(p.c_str()) == 0;
+Status remove_file(const fs::path& p) {
+  if (::unlink(p.c_str()) != 0) return last_system_error();
+  return {};
 }
 
 Status make_dirs(const fs::path& p) {
@@ -132,8 +133,9 @@ bool metadata_readable(const fs::path& p) {
   return ::stat(p.c_str(), &st) == 0;
 }
 
-bool move_replace(const fs::path& from, const fs::path& to) {
-  return ::rename(from.c_str(), to.c_str()) == 0;
+Status move_replace(const fs::path& from, const fs::path& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return last_system_error();
+  return {};
 }
 
 FileLock::FileLock(const fs::path& p) {

@@ -79,11 +79,13 @@ Result<TcpStream> TcpStream::connect_loopback(uint16_t port, int timeout_ms) {
   return s;
 }
 
-bool TcpStream::set_recv_timeout(int ms) {
+Status TcpStream::set_recv_timeout(int ms) {
   timeval tv{};
   tv.tv_sec = ms / 1000;
   tv.tv_usec = (ms % 1000) * 1000;
-  return ::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
+  if (::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
+    return last_system_error();
+  return {};
 }
 
 Error TcpStream::timeout_error() {

@@ -52,11 +52,11 @@ void write_stderr(std::string_view bytes) {
   write_all(GetStdHandle(STD_ERROR_HANDLE), bytes);
 }
 
-bool write_stdout_text(std::string_view utf8) {
+Status write_stdout_text(std::string_view utf8) {
   HANDLE h = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
   if (h == nullptr || h == INVALID_HANDLE_VALUE || !GetConsoleMode(h, &mode))
-    return write_stdout(utf8).ok();
+    return write_stdout(utf8);
   std::wstring wide = win::to_wide(utf8);
   std::wstring_view rest = wide;
   while (!rest.empty()) {
@@ -64,10 +64,11 @@ bool write_stdout_text(std::string_view utf8) {
     DWORD chunk = rest.size() > 8192 ? 8192 : static_cast<DWORD>(rest.size());
     // Never split a surrogate pair between two writes.
     if (chunk < rest.size() && rest[chunk - 1] >= 0xD800 && rest[chunk - 1] <= 0xDBFF) --chunk;
-    if (!WriteConsoleW(h, rest.data(), chunk, &done, nullptr) || done == 0) return false;
+    if (!WriteConsoleW(h, rest.data(), chunk, &done, nullptr)) return last_system_error();
+    if (done == 0) return system_error(ERROR_WRITE_FAULT);
     rest.remove_prefix(done);
   }
-  return true;
+  return {};
 }
 
 }  // namespace nm::os

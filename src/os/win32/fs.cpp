@@ -176,8 +176,9 @@ Status create_empty_file(const fs::path& p) {
   return {};
 }
 
-bool remove_file(const fs::path& p) {
-  return DeleteFileW(p.c_str()) != 0;
+Status remove_file(const fs::path& p) {
+  if (!DeleteFileW(p.c_str())) return last_system_error();
+  return {};
 }
 
 // As CreateDirectoryW sees paths, so that a drive-relative path ("Z:sub",
@@ -216,8 +217,9 @@ bool metadata_readable(const fs::path& p) {
   return GetFileAttributesExW(p.c_str(), GetFileExInfoStandard, &d) != 0;
 }
 
-bool move_replace(const fs::path& from, const fs::path& to) {
-  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+Status move_replace(const fs::path& from, const fs::path& to) {
+  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return last_system_error();
+  return {};
 }
 
 FileLock::FileLock(const fs::path& p) {

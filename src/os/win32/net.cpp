@@ -115,10 +115,12 @@ Result<TcpStream> TcpStream::connect_loopback(uint16_t port, int timeout_ms) {
   return stream;
 }
 
-bool TcpStream::set_recv_timeout(int ms) {
+Status TcpStream::set_recv_timeout(int ms) {
   const DWORD v = static_cast<DWORD>(ms);
-  return setsockopt(as_socket(handle_), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&v),
-                    sizeof v) == 0;
+  if (setsockopt(as_socket(handle_), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&v),
+                 sizeof v) != 0)
+    return wsa_error();
+  return {};
 }
 
 Error TcpStream::timeout_error() {
