@@ -31,6 +31,19 @@ TEST(Dispatch, RecordsExtensionVersions) {
   }
 }
 
+// An empty "cookies" text is no cookies, on links and videos as on downloads.
+TEST(Dispatch, EmptyCookiesAreNone) {
+  Host h;
+  App app(h.data.path());
+  const std::string cookies = R"(, "cookies": ""})";
+  EXPECT_EQ(h.talk({R"({"links": ["https://a.test/l"])" + cookies,
+                    R"({"video": true, "url": "https://v.test/w")" + cookies}),
+            (std::vector<std::string>{R"({"ok":true})", R"({"ok":true})"}));
+  EXPECT_EQ(h.requests(),
+            (std::vector<std::string>{request_line({"links", R"(["https://a.test/l"])"}),
+                                      request_line({"video_page", R"("https://v.test/w")"})}));
+}
+
 TEST(Dispatch, ApplicationThatCannotStart) {
   InstalledHost h;
   write_text(h.data.path() / "ipc.json", R"({"port": 1, "token": "old", "pid": 0})");

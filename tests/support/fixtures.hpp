@@ -1,8 +1,10 @@
 #pragma once
-// A fresh temporary folder; an environment variable changed for one test.
+// A fresh temporary folder; an environment variable changed for one test; a
+// file's text without its time stamps.
 #include <filesystem>
 #include <optional>
 #include <random>
+#include <regex>
 #include <string>
 
 #ifdef _WIN32
@@ -56,5 +58,12 @@ class ScopedEnv {
   const char* name_;
   std::optional<std::string> old_;
 };
+
+// A file's text (or why it could not be read) with each time stamp as "@".
+inline std::string unstamped(const std::filesystem::path& file) {
+  const auto text = nm::os::read_file(file);
+  static const std::regex stamp(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z)");
+  return text ? std::regex_replace(*text, stamp, "@") : text.error();
+}
 
 }  // namespace

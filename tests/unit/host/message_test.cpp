@@ -1,24 +1,15 @@
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <limits>
-
-#include "base/cmdline.hpp"
-#include "base/text.hpp"
-#include "host/framing.hpp"
 #include "host/message.hpp"
-#include "host/reply.hpp"
-#include "json/writer.hpp"
+#include <gtest/gtest.h>
+#include <cmath>
 
 namespace nm::host {
 namespace {
-
 std::string error_of(std::string_view body) {
   auto r = parse_message(body);
   return r ? std::string("<parsed>") : r.error();
 }
 
-TEST(ParseMessage, ErrorsWithTheirPositionsFieldsAndNearestDoubles) {
+TEST(ParseMessage, ErrorTextsAndPositions) {
   const struct {
     std::string body, want;
     int column, line = 1;
@@ -124,13 +115,14 @@ TEST(ParseMessage, ErrorsWithTheirPositionsFieldsAndNearestDoubles) {
       {R"({"extra": [1, {"x": [}]})", "expected value", 22},
       // The message is level 1; the 128th bracket is refused just after itself, even skipped.
       {R"({"extra": )" + std::string(127, '[') + std::string(127, ']') + "}",
-       "recursion limit exceeded", 137},
-  };
+       "recursion limit exceeded", 137}};
   for (const auto& c : cases)
     EXPECT_EQ(error_of(c.body),
               c.want + " at line " + std::to_string(c.line) + " column " + std::to_string(c.column))
         << c.body;
+}
 
+TEST(ParseMessage, KeptFieldsArrayFormsAndSkippedValues) {
   // Beyond the end-to-end messages: kept fields, array forms, skipped values.
   auto m = parse_message(R"({"rules": true, "v": "2.0", "panel": true,
     "size": 18446744073709551615, "UserAgent": "ignored", "extra": {"a": [1, {"b": null}]},
@@ -145,7 +137,9 @@ TEST(ParseMessage, ErrorsWithTheirPositionsFieldsAndNearestDoubles) {
   EXPECT_TRUE(a.rules && !a.hello);
   EXPECT_EQ(parse_message(R"({"declined": ["file-type", "s"]})")->declined->site, "s");
   EXPECT_TRUE(parse_message(R"({"extra": )" + std::string(126, '[') + std::string(126, ']') + "}"));
+}
 
+TEST(ParseMessage, NearestDoubles) {
   const auto jar =
       parse_message(R"({"cookieJar": [{"expires": 1.7976931348623157e308}, {"expires": 0.1},
     {"expires": 9007199254740993}, {"expires": 1e-400}, {"expires": -1e-400}]})");
@@ -170,184 +164,5 @@ TEST(ParseMessage, ErrorsWithTheirPositionsFieldsAndNearestDoubles) {
   EXPECT_EQ(error_of(R"({"size":)" + huge + "}"),
             "number out of range at line 1 column " + std::to_string(8 + huge.size()));
 }
-
-TEST(JsonOutput, WriterAndReplies) {
-  const double inf = std::numeric_limits<double>::infinity();
-  const std::pair<double, const char*> cases[] = {
-      {1234.0, "1234.0"},     {1.0 / 3.0, "0.3333333333333333"},
-      {0.0, "0.0"},           {std::nextafter(0.00001, 0.0), "9.999999999999999e-6"},
-      {-0.0, "-0.0"},         {9999999999999998.0, "9999999999999998.0"},
-      {-1.25, "-1.25"},       {1.7976931348623157e308, "1.7976931348623157e308"},
-      {0.1, "0.1"},           {0.00001, "0.00001"},
-      {1.5e-7, "1.5e-7"},     {5e-324, "5e-324"},
-      {1e16, "1e16"},         {-2.5e20, "-2.5e20"},
-      {inf, "null"},          {-inf, "null"},
-      {std::nan(""), "null"},
-  };
-  for (const auto& [d, want] : cases) {
-    std::string out;
-    json::append_double(out, d);
-    EXPECT_EQ(out, want) << d;
-  }
-  EXPECT_EQ(json::format_plain(18446744073709551616.0), "18446744073709552000");
-  EXPECT_EQ(json::format_plain(1e-7), "0.0000001");
-
-  std::string out;  // the pretty layout is the manifests', checked whole with them
-  json::append_string(out, std::string("q\"b\\s/\b\t\n\f\r\0\x01\x1f\x7f é\xF0\x9F\x98\x80", 22));
-  EXPECT_EQ(out, "\"q\\\"b\\\\s/\\b\\t\\n\\f\\r\\u0000\\u0001\\u001f\x7f é\xF0\x9F\x98\x80\"");
-
-  // The edges; a full rules summary and the declines are shown end to end.
-  Reply empty_list = success_reply();
-  empty_list.excluded_addresses = std::vector<std::string>{};
-  empty_list.min_kb = 0;
-  const std::pair<Reply, std::string> replies[] = {
-      {success_reply(), R"({"ok":true})"},
-      {Reply{}, R"({"ok":false})"},  // a video button question answered with false
-      {refused_reply(Why::not_running, "a \"quoted\" name\n\x01"),
-       R"({"ok":false,"error":"a \"quoted\" name\n\u0001","why":"not-running"})"},
-      {empty_list, R"({"ok":true,"excludedAddresses":[],"minKb":0})"},
-  };
-  for (const auto& [reply, want] : replies) EXPECT_EQ(serialize_reply(reply), want);
-
-  // An error that would pass what a browser takes is cut at a character, marked.
-  const std::string head = R"({"ok":false,"error":")", tail = R"(","why":"refused"})";
-  const size_t room = kMaxMessageBytes - head.size() - tail.size();  // for the escaped error
-  const size_t left = room - 3;                                      // beside the mark "…"
-  const auto times = [](std::string_view s, size_t n) {
-    std::string out;
-    for (size_t i = 0; i < n; ++i) out += s;
-    return out;
-  };
-  // Each character counts at its escaped length: the cut falls in the x behind.
-  const std::string kinds = "\"\\\b\t\n\f\r \x01\x1F\x7F\u00E9\u20AC\U0001F600";
-  std::string escaped;
-  json::append_string(escaped, kinds);
-  escaped = escaped.substr(1, escaped.size() - 2);
-  const std::pair<std::string, std::string> oversized[] = {
-      // error, as written in the reply
-      {std::string(room, 'x'), std::string(room, 'x')},
-      {kinds + std::string(room, 'x'),
-       escaped + std::string(left - escaped.size(), 'x') + "\u2026"},
-      {std::string(room, '\x01'), times("\\u0001", left / 6) + "\u2026"},
-      {times("\u20AC", room), times("\u20AC", left / 3) + "\u2026"},
-  };
-  for (const auto& [error, want] : oversized) {
-    const std::string got = serialize_reply(refused_reply(Why::refused, error));
-    EXPECT_LE(got.size(), size_t{kMaxMessageBytes}) << want.substr(0, 20);
-    EXPECT_TRUE(got == head + want + tail) << got.substr(0, 60) << got.substr(got.size() - 40);
-  }
-
-  // A rules summary has no error to cut: over the limit it names its longest
-  // option instead; at the limit it goes out whole.
-  capture::CaptureRules big;
-  big.excluded_addresses.assign(20000, "*.example.com/x");
-  big.auto_types = "A";
-  const size_t base = serialize_reply(rules_summary(big, "")).size();
-  big.auto_types.resize(1 + kMaxMessageBytes - base, 'A');
-  EXPECT_EQ(serialize_reply(rules_summary(big, "")).size(), size_t{kMaxMessageBytes});
-  big.auto_types += 'A';
-  EXPECT_EQ(serialize_reply(rules_summary(big, "")),
-            R"({"ok":false,"error":"a rules summary of 1048577 bytes: auto_types is too long",)"
-            R"("why":"too-large"})");
-  big.auto_types = "ZIP";
-  for (const auto& [sites, addresses, longest] :
-       {std::tuple{kMaxMessageBytes, 0, "excluded_sites"}, {0u, 70000, "excluded_addresses"}}) {
-    big.excluded_sites.assign(sites, 's');
-    big.excluded_addresses.assign(addresses, "*.example.com/xx");
-    const std::string got = serialize_reply(rules_summary(big, ""));
-    EXPECT_TRUE(got.ends_with(std::string(": ") + longest + R"( is too long","why":"too-large"})"))
-        << got;
-  }
-}
-
-// Decoding and encoding gives valid text back, else one U+FFFD per bad sequence.
-TEST(Text, Utf8UnicodeWhiteSpaceAsciiCaseAndDebugQuotes) {
-  for (const std::string valid :
-       {"\x7F", "\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xEF\xBF\xBD",
-        "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"}) {
-    EXPECT_TRUE(base::is_valid_utf8(valid)) << valid;
-    EXPECT_EQ(base::utf8_lossy(valid), valid);
-  }
-  const std::pair<std::string, std::string> invalid[] = {
-      {"\xC1\xBF", "\uFFFD\uFFFD"},                      // overlong
-      {"\xE0\x9F\xBF", "\uFFFD\uFFFD\uFFFD"},            // overlong
-      {"\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD"},            // surrogate
-      {"\xF4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
-      {"\xF0\x8F\xBF\xBF", "\uFFFD\uFFFD\uFFFD\uFFFD"},  // overlong
-      {"\xEF\xBF", "\uFFFD"},                            // cut short
-      {"a\xE2\x82!\xF5", "a\uFFFD!\uFFFD"},
-  };
-  for (const auto& [bytes, want] : invalid) {
-    EXPECT_FALSE(base::is_valid_utf8(bytes)) << bytes;
-    EXPECT_EQ(base::utf8_lossy(bytes), want) << bytes;
-  }
-
-  for (char32_t c : {0x09, 0x0D, 0x20, 0x85, 0xA0, 0x1680, 0x2000, 0x200A, 0x2028, 0x2029, 0x202F,
-                     0x205F, 0x3000})
-    EXPECT_TRUE(base::is_unicode_space(c)) << static_cast<unsigned>(c);
-  for (char32_t c :
-       {0x08, 0x0E, 0x1F, 0x84, 0xA1, 0x1FFF, 0x200B, 0x2027, 0x202A, 0x205E, 0x3001, 0xFEFF})
-    EXPECT_FALSE(base::is_unicode_space(c)) << static_cast<unsigned>(c);
-  EXPECT_EQ(base::trim_unicode("\u3000 a\u200Bb\u00A0\u2028"), "a\u200Bb");
-
-  EXPECT_EQ(base::ascii_lower("@AZ[`az{\u00C9"), "@az[`az{\u00C9");
-  EXPECT_EQ(base::ascii_upper("@AZ[`az{\u00E9"), "@AZ[`AZ{\u00E9");
-  const std::tuple<std::string_view, std::string_view, bool> cases[] = {
-      {"AZaz", "azAZ", true},
-      {"@[", "`{", false},
-      {"a", "ab", false},
-      {std::string_view("aX", 1), std::string_view("aY", 1), true},  // only the view's bytes
-  };
-  for (const auto& [a, b, want] : cases)
-    EXPECT_EQ(base::iequals_ascii(a, b), want) << a << " " << b;
-
-  const std::pair<std::string, std::string> quoted[] = {
-      {"a\"\\\t\r\n", R"("a\"\\\t\r\n")"},
-      {std::string("\0\x01\x1F\x7F ~", 6), R"("\0\u{1}\u{1f}\u{7f} ~")"},
-      {"\u0080\u009F\u00A0\xFF", "\"\\u{80}\\u{9f}\u00A0\uFFFD\""},
-  };
-  for (const auto& [text, want] : quoted) EXPECT_EQ(base::quote_debug(text), want);
-  EXPECT_EQ(base::quote_debug_list({"a", "b"}), R"(["a", "b"])");
-}
-
-using Args = std::vector<std::string>;
-
-TEST(CommandLine, SplitsByTheWindowsRulesAndQuotesRoundTrip) {
-  const std::pair<const char*, Args> cases[] = {
-      {"", {}},
-      {"prog", {"prog"}},
-      {"prog a b", {"prog", "a", "b"}},
-      {"prog  \t a\t\tb  ", {"prog", "a", "b"}},
-      {"\"C:\\Program Files\\x\\nmhost.exe\" arg", {"C:\\Program Files\\x\\nmhost.exe", "arg"}},
-      // The program name keeps its backslashes and knows no escapes.
-      {"\"C:\\dir\\\" b", {"C:\\dir\\", "b"}},
-      {"prog \"a b\" c", {"prog", "a b", "c"}},
-      {"prog a\\\\b", {"prog", "a\\\\b"}},
-      {"prog a\\\\\"b c\"", {"prog", "a\\b c"}},
-      {"prog a\\\"b", {"prog", "a\"b"}},
-      {"prog a\\\\\\\"b", {"prog", "a\\\"b"}},
-      {"prog \"\"", {"prog", ""}},
-      {"prog \"a\"\"b\"", {"prog", "a\"b"}},
-      {"prog \"a\"\"", {"prog", "a\""}},  // a doubled quote at the very end
-      {"prog a\"\"b", {"prog", "ab"}},    // outside quotes, "" is an empty pair
-      {"prog \"unterminated arg", {"prog", "unterminated arg"}},
-      {"prog chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/ --parent-window=0",
-       {"prog", "chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc/", "--parent-window=0"}},
-  };
-  for (const auto& [line, want] : cases) EXPECT_EQ(base::split_command_line(line), want) << line;
-
-  const Args args = {"plain",   "",     "with space", "C:\\Program Files\\a b\\", "end\\\\",
-                     "q\"uote", "\\\"", "tab\there",  "HKCU\\Software\\x"};
-  // The host's folder, where reg.exe is looked for first, may hold spaces.
-  const auto line = base::join_command_line("C:\\Program Files\\QAR\\reg.exe", args);
-  auto back = base::split_command_line(line);
-  ASSERT_FALSE(back.empty());
-  EXPECT_EQ(back[0], "C:\\Program Files\\QAR\\reg.exe");
-  back.erase(back.begin());
-  EXPECT_EQ(back, args);
-  EXPECT_EQ(base::quote_argument("plain"), "plain");
-  EXPECT_EQ(base::quote_argument("a b\\"), "\"a b\\\\\"");
-}
-
 }  // namespace
 }  // namespace nm::host

@@ -1,0 +1,31 @@
+#include "host/download_request.hpp"
+#include <gtest/gtest.h>
+#include "host/message.hpp"
+
+namespace nm::host {
+TEST(DownloadRequest, TheEdgesOfCopying) {
+  // The edges of copying that the end-to-end requests do not show.
+  const std::pair<const char*, const char*> cases[] = {
+      {R"("filename": "a\\b/c.txt")", R"("name":"c.txt",)"},
+      {R"("filename": "dir/")", R"("name":null,)"},
+      {R"("filename": "")", R"("name":null,)"},
+      {R"("userAgent": "")", R"("user_agent":"",)"},
+      {R"("cookies": "")", R"("cookies":null,)"},
+      {R"("size": 0)", R"("size":null,)"},
+      {R"("size": 1)", R"("size":1,)"},
+      {R"("postType": "text/plain")", R"("post":null,"post_type":null,)"},
+      {R"("proxy": "ftp://gateway:21", "proxyLogin": true)",
+       R"("proxy":null,"proxy_pac":null,"proxy_login":true,)"}};
+  ipc::AppRequest bare;
+  bare.url = "https://h/f.zip";
+  EXPECT_EQ(download_request(parse_message(R"({"url": "https://h/f.zip"})").value()), bare);
+  for (const auto& [fields, want] : cases) {
+    const std::string body =
+        std::string(R"({"url": "https://h/f.zip")") + (*fields ? ", " : "") + fields + "}";
+    const auto m = parse_message(body);
+    ASSERT_TRUE(m.ok()) << body;
+    const std::string line = ipc::serialize_request(download_request(*m), "t");
+    EXPECT_NE(line.find(want), std::string::npos) << body << " gave " << line;
+  }
+}
+}  // namespace nm::host

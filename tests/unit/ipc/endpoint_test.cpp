@@ -1,0 +1,45 @@
+#include "ipc/endpoint.hpp"
+#include <gtest/gtest.h>
+#include <tuple>
+
+namespace nm::ipc {
+TEST(ParseEndpoint, ObjectOrArrayAndNothingAround) {
+  const std::pair<std::string, Endpoint> accepted[] = {
+      {R"({"port":8080,"token":"abc","pid":42})", Endpoint{8080, "abc", 42}},
+      {R"({"token":"abc","port":65535})", Endpoint{65535, "abc", 0}},
+      {R"({"port":0,"token":"","pid":4294967295})", Endpoint{0, "", 4294967295u}},
+      {R"({"port":1,"extra":[{"a":null},2.5],"token":"t","Port":"x"})", Endpoint{1, "t", 0}},
+      {R"({"port":1,"a":-1e400,"b":1e99999999999,"token":"t"})", Endpoint{1, "t", 0}},
+      {" \t\r\n{\"port\":1,\"token\":\"t\"}\r\n \t", Endpoint{1, "t", 0}},
+      {R"([8080,"abc",42])", Endpoint{8080, "abc", 42}},
+      {R"([8080,"abc"])", Endpoint{8080, "abc", 0}}};
+  for (const auto& [text, want] : accepted) EXPECT_EQ(parse_endpoint(text).value(), want) << text;
+  // Fields, then the document around them.
+  for (const std::string text :
+       {R"({"port":70000,"token":"t"})", R"({"port":-1,"token":"t"})",
+        R"({"port":"8080","token":"t"})", R"({"port":80.5,"token":"t"})",
+        R"({"port":1,"token":null})", R"({"port":1,"token":"t","pid":-1})",
+        R"({"port":1,"token":"t","pid":4294967296})", R"({"port":1,"token":"t","pid":null})",
+        R"({"port":1})", R"({"token":"t"})", R"({"port":1,"token":"t","port":2})",
+        R"({"port":1,"token":"t","token":"u"})", R"({"port":1,"token":"t","pid":1,"pid":1})"})
+    EXPECT_FALSE(parse_endpoint(text).ok()) << text;
+  for (const std::string text :
+       {"\xEF\xBB\xBF{\"port\":1,\"token\":\"t\"}", "{\"port\":1,\"token\":\"t\"} x",
+        "{\"port\":1,\"token\":\"t\"}{}", "\f{\"port\":1,\"token\":\"t\"}",
+        R"({"port":1,"token":"t")", R"([8080])", R"([8080,"t",1,2])", R"(["t",8080])", "8080",
+        "\"t\"", "null", ""})
+    EXPECT_FALSE(parse_endpoint(text).ok()) << text;
+}
+
+TEST(EndpointIsLive, UnlessThePidIsGoneOrAnotherListens) {
+  // The file's listener gets the request unless the pid it names is gone or
+  // the system names another listener; what the system will not say is trusted.
+  const std::tuple<uint32_t, std::optional<bool>, std::optional<uint32_t>, bool> live[] = {
+      {0, false, 7, true}, {9, true, 9, true},    {9, true, {}, true},
+      {9, {}, {}, true},   {9, false, {}, false}, {9, false, 9, false},
+      {9, true, 7, false}, {9, {}, 7, false},     {0xFFFFFFFF, true, {}, true}};
+  for (const auto& [pid, runs, listener, want] : live)
+    EXPECT_EQ(endpoint_is_live(pid, runs, listener), want)
+        << pid << " " << runs.value_or(2) << " " << listener.value_or(0);
+}
+}  // namespace nm::ipc
