@@ -50,7 +50,7 @@ TEST(SerializeReply, OversizedRulesSummaryNamesItsLongestOption) {
   // option instead; at the limit it goes out whole.
   capture::CaptureRules big;
   big.excluded_addresses.assign(20000, "*.example.com/x");
-  big.auto_types = "A";
+  big.auto_types.assign(1, 'A');
   const size_t base = serialize_reply(rules_summary(big, "")).size();
   big.auto_types.resize(1 + kMaxMessageBytes - base, 'A');
   EXPECT_EQ(serialize_reply(rules_summary(big, "")).size(), size_t{kMaxMessageBytes});

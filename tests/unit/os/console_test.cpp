@@ -1,6 +1,7 @@
 #ifdef _WIN32
 #include "os/console.hpp"
 #include <gtest/gtest.h>
+#include <windows.h>
 
 namespace nm::os {
 // A non-blocking pipe reports success with nothing written: fail, not spin.
