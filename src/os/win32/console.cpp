@@ -4,6 +4,7 @@
 
 #include "base/cmdline.hpp"
 #include "os/error.hpp"
+#include "os/win32/handle.hpp"
 #include "os/win32/wide.hpp"
 
 namespace nm::os {
@@ -29,27 +30,14 @@ Result<size_t> read_stdin(char* buf, size_t n) {
   return static_cast<size_t>(got);
 }
 
-static DWORD write_all(HANDLE h, std::string_view bytes) {
-  while (!bytes.empty()) {
-    DWORD done = 0;
-    const DWORD chunk = bytes.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(bytes.size());
-    if (!WriteFile(h, bytes.data(), chunk, &done, nullptr)) return GetLastError();
-    // Success without progress (a pipe in non-blocking mode that is full)
-    // would otherwise loop for ever.
-    if (done == 0) return ERROR_WRITE_FAULT;
-    bytes.remove_prefix(done);
-  }
-  return 0;
-}
-
 Status write_stdout(std::string_view bytes) {
-  if (const DWORD err = write_all(GetStdHandle(STD_OUTPUT_HANDLE), bytes))
+  if (const DWORD err = win::write_all(GetStdHandle(STD_OUTPUT_HANDLE), bytes))
     return system_error(static_cast<int>(err));
   return {};
 }
 
 void write_stderr(std::string_view bytes) {
-  write_all(GetStdHandle(STD_ERROR_HANDLE), bytes);
+  win::write_all(GetStdHandle(STD_ERROR_HANDLE), bytes);
 }
 
 Status write_stdout_text(std::string_view utf8) {

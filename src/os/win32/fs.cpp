@@ -81,16 +81,7 @@ namespace {
 
 using win::Handle;
 
-DWORD write_all(HANDLE h, std::string_view bytes) {
-  while (!bytes.empty()) {
-    DWORD done = 0;
-    const DWORD chunk = bytes.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(bytes.size());
-    if (!WriteFile(h, bytes.data(), chunk, &done, nullptr)) return GetLastError();
-    if (done == 0) return ERROR_WRITE_FAULT;
-    bytes.remove_prefix(done);
-  }
-  return 0;
-}
+using win::write_all;
 }  // namespace
 
 Result<std::string> read_file(const fs::path& p) {

@@ -2,6 +2,7 @@
 // The one owner of a Win32 kernel handle.
 #include <windows.h>
 
+#include <string_view>
 #include <utility>
 
 namespace nm::os::win {
@@ -37,5 +38,19 @@ class Handle {
  private:
   HANDLE h_ = nullptr;
 };
+
+// Writes every byte to a file or pipe; 0, or the system's error code.
+// Success without progress (a full pipe in non-blocking mode) counts as a
+// write fault, so that it cannot loop for ever.
+inline DWORD write_all(HANDLE h, std::string_view bytes) {
+  while (!bytes.empty()) {
+    DWORD done = 0;
+    const DWORD chunk = bytes.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(bytes.size());
+    if (!WriteFile(h, bytes.data(), chunk, &done, nullptr)) return GetLastError();
+    if (done == 0) return ERROR_WRITE_FAULT;
+    bytes.remove_prefix(done);
+  }
+  return 0;
+}
 
 }  // namespace nm::os::win

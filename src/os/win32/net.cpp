@@ -70,6 +70,19 @@ timeval to_timeval(int ms) {
   return tv;
 }
 
+// Waits at most ms for the socket to take data, or to fail (a refused
+// connection shows in the exception set, not the write set): 1 when either
+// came, 0 when the time ran out, SOCKET_ERROR.
+int wait_writable(SOCKET s, int ms) {
+  fd_set writable, failed;
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  FD_SET(s, &writable);
+  FD_SET(s, &failed);
+  timeval tv = to_timeval(ms);
+  return select(0, nullptr, &writable, &failed, &tv);
+}
+
 }  // namespace
 
 TcpStream& TcpStream::operator=(TcpStream&& o) noexcept {
@@ -95,14 +108,7 @@ Result<TcpStream> TcpStream::connect_loopback(uint16_t port, int timeout_ms) {
   const sockaddr_in addr = loopback(port);
   if (connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
     if (WSAGetLastError() != WSAEWOULDBLOCK) return wsa_error();
-    // A refused connection shows in the exception set, not the write set.
-    fd_set writable, failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(s, &writable);
-    FD_SET(s, &failed);
-    timeval tv = to_timeval(timeout_ms);
-    const int r = select(0, nullptr, &writable, &failed, &tv);
+    const int r = wait_writable(s, timeout_ms);
     if (r == SOCKET_ERROR) return wsa_error();
     if (r == 0) return Error{"connection timed out", ErrorKind::timed_out};
     int err = 0;
@@ -145,13 +151,7 @@ Status TcpStream::send_all(std::string_view bytes, int stall_ms) {
     const int err = WSAGetLastError();
     if (err == WSAEINTR) continue;
     if (err != WSAEWOULDBLOCK) return system_error(err);
-    fd_set writable, failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(s, &writable);
-    FD_SET(s, &failed);
-    timeval tv = to_timeval(stall_ms);
-    const int r = select(0, nullptr, &writable, &failed, &tv);
+    const int r = wait_writable(s, stall_ms);
     if (r == SOCKET_ERROR) return wsa_error();
     if (r == 0) return timeout_error();
   }
