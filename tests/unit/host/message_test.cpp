@@ -45,6 +45,9 @@ TEST(ParseMessage, ErrorTextsAndPositions) {
        "invalid type: floating point `0.0`, expected u64", 43},
       {R"({"url":"https://a.test/f.zip","size":1e400})", "number out of range", 42},
       {R"({"size":1E-400})", "invalid type: floating point `0.0`, expected u64", 14},
+      // Zeros and nines among the fraction's digits still place the first digit.
+      {R"({"size":0.09e-400})", "invalid type: floating point `0.0`, expected u64", 17},
+      {R"({"size":0.9e-400})", "invalid type: floating point `0.0`, expected u64", 16},
       {R"({"size":0.5E+400})", "number out of range", 16},
       {R"({"size":1e99999999999999999999})", "number out of range", 30},
       {R"({"size":-2.5E+99999999999})", "number out of range", 25},
@@ -57,6 +60,7 @@ TEST(ParseMessage, ErrorTextsAndPositions) {
       {R"({"x":1e99999999999,"rules":"\"1e99999999999"})",
        R"(invalid type: string "\"1e99999999999", expected a boolean)", 44},
       {R"({"x":1e99999999999 "a":1})", "expected `,` or `}`", 20},
+      {R"({"x":1e99999999999,"y":1e})", "invalid number", 26},
       // A leading zero is broken JSON at the digit after it, whatever type was asked.
       {"[-01]", "invalid number", 4},
       {R"({"rules":012})", "invalid number", 11},
