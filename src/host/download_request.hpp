@@ -1,6 +1,6 @@
 #pragma once
-#include "ipc/request.hpp"
 #include "host/message.hpp"
+#include "ipc/request.hpp"
 
 namespace nm::host {
 

@@ -14,9 +14,9 @@
 
 #include <set>
 
-#include "harness.hpp"
 #include "capture/decision.hpp"
 #include "capture/settings.hpp"
+#include "harness.hpp"
 #include "host/reply.hpp"
 
 namespace e2e {

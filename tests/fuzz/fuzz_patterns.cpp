@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "base/text.hpp"
-#include "checks.hpp"
 #include "capture/patterns.hpp"
+#include "checks.hpp"
 
 namespace {
 
@@ -55,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const std::string& w : split_words(pattern)) {
     fuzz::check(!w.empty(), "empty word");
     for (size_t i = 0; i < w.size();)
-      fuzz::check(!nm::base::is_unicode_space(nm::base::next_code_point(w, i)), "space in a word", w);
+      fuzz::check(!nm::base::is_unicode_space(nm::base::next_code_point(w, i)), "space in a word",
+                  w);
     joined += w;
   }
   for (size_t i = 0; i < pattern.size();) {
@@ -89,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // type_matches: case blind, "*" at the end a prefix.
   fuzz::check(type_matches(name, name), "type does not match itself", name);
-  fuzz::check(type_matches(nm::base::ascii_upper(name), nm::base::ascii_lower(name)), "type case", name);
+  fuzz::check(type_matches(nm::base::ascii_upper(name), nm::base::ascii_lower(name)), "type case",
+              name);
   fuzz::check(type_matches(std::string(name) + "x", std::string(name) + "*"), "type prefix", name);
   (void)type_matches(name, pattern);
 

@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "checks.hpp"
 #include "capture/settings.hpp"
+#include "checks.hpp"
 #include "host/reply.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

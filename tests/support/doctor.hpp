@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
 #include "doctor/doctor.hpp"
 #include "os/fs.hpp"
 

@@ -11,8 +11,10 @@
 #include <windows.h>
 
 #include "os/win32/wide.hpp"
+
 #else
 #include <stdlib.h>
+
 #endif
 
 #include "os/clock.hpp"

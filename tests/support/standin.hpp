@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+
 #include "os/clock.hpp"
 #include "os/fs.hpp"
 

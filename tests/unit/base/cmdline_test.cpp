@@ -1,4 +1,5 @@
 #include "base/cmdline.hpp"
+
 #include <gtest/gtest.h>
 
 namespace nm::base {

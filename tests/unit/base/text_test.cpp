@@ -1,4 +1,5 @@
 #include "base/text.hpp"
+
 #include <gtest/gtest.h>
 
 namespace nm::base {

@@ -1,4 +1,5 @@
 #include "capture/browser.hpp"
+
 #include <gtest/gtest.h>
 #include <tuple>
 

@@ -1,4 +1,5 @@
 #include "capture/decision.hpp"
+
 #include <gtest/gtest.h>
 
 namespace nm::capture {

@@ -1,4 +1,5 @@
 #include "capture/patterns.hpp"
+
 #include <gtest/gtest.h>
 #include <tuple>
 

@@ -1,5 +1,7 @@
 #include "capture/settings.hpp"
+
 #include <gtest/gtest.h>
+
 #include "capture/patterns.hpp"
 #include "support/fixtures.hpp"
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <tuple>
+
 #include "doctor/doctor.hpp"
 #include "os/net.hpp"
 #include "support/doctor.hpp"

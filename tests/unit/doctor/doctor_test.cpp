@@ -1,6 +1,8 @@
 #include "doctor/doctor.hpp"
+
 #include <gtest/gtest.h>
 #include <tuple>
+
 #include "support/doctor.hpp"
 #include "support/fixtures.hpp"
 

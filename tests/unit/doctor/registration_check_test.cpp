@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <array>
 #include <tuple>
+
 #include "doctor/doctor.hpp"
 #include "host/manifest.hpp"
 #include "support/doctor.hpp"

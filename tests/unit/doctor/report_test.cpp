@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <boost/json.hpp>
+
 #include "doctor/doctor.hpp"
 
 namespace nm::doctor {

@@ -1,6 +1,8 @@
 #include "host/deliver.hpp"
+
 #include <gtest/gtest.h>
 #include <tuple>
+
 #include "support/fixtures.hpp"
 #include "support/standin.hpp"
 

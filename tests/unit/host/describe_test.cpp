@@ -1,4 +1,5 @@
 #include "host/describe.hpp"
+
 #include <gtest/gtest.h>
 #include <tuple>
 

@@ -1,5 +1,7 @@
 #include "host/download_request.hpp"
+
 #include <gtest/gtest.h>
+
 #include "host/message.hpp"
 
 namespace nm::host {

@@ -1,4 +1,5 @@
 #include "host/extension_ids.hpp"
+
 #include <gtest/gtest.h>
 
 namespace nm::host {

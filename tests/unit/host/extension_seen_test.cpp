@@ -1,7 +1,9 @@
 #include "host/extension_seen.hpp"
+
 #include <gtest/gtest.h>
 #include <chrono>
 #include <set>
+
 #include "support/fixtures.hpp"
 
 namespace nm::host {

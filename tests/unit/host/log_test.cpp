@@ -1,6 +1,8 @@
 #include "host/log.hpp"
+
 #include <gtest/gtest.h>
 #include <tuple>
+
 #include "support/fixtures.hpp"
 
 namespace nm::host {

@@ -1,5 +1,7 @@
 #include "host/manifest.hpp"
+
 #include <gtest/gtest.h>
+
 #include "os/fs.hpp"
 
 namespace nm::host {

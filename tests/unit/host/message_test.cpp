@@ -1,4 +1,5 @@
 #include "host/message.hpp"
+
 #include <gtest/gtest.h>
 #include <cmath>
 

@@ -1,4 +1,5 @@
 #include "host/proxy.hpp"
+
 #include <gtest/gtest.h>
 
 namespace nm::host {

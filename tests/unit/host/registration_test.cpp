@@ -1,4 +1,5 @@
 #include "host/registration.hpp"
+
 #include <gtest/gtest.h>
 
 namespace nm::host {

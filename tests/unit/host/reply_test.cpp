@@ -1,5 +1,7 @@
 #include "host/reply.hpp"
+
 #include <gtest/gtest.h>
+
 #include "host/framing.hpp"
 #include "json/writer.hpp"
 

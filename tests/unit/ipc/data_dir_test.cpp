@@ -1,5 +1,7 @@
 #include "ipc/data_dir.hpp"
+
 #include <gtest/gtest.h>
+
 #include "support/fixtures.hpp"
 
 namespace nm::ipc {

@@ -1,4 +1,5 @@
 #include "ipc/endpoint.hpp"
+
 #include <gtest/gtest.h>
 #include <tuple>
 

@@ -1,4 +1,5 @@
 #include "ipc/request.hpp"
+
 #include <gtest/gtest.h>
 #include <limits>
 

@@ -1,5 +1,7 @@
 #include "ipc/send.hpp"
+
 #include <gtest/gtest.h>
+
 #include "base/text.hpp"
 #include "ipc/endpoint.hpp"
 #include "os/net.hpp"

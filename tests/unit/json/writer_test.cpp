@@ -1,4 +1,5 @@
 #include "json/writer.hpp"
+
 #include <gtest/gtest.h>
 #include <cmath>
 #include <limits>

@@ -1,5 +1,6 @@
 #ifdef _WIN32
 #include "os/console.hpp"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 

@@ -1,5 +1,7 @@
 #include "os/error.hpp"
+
 #include <gtest/gtest.h>
+
 #include "os/process.hpp"
 #include "support/fixtures.hpp"
 

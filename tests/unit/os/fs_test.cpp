@@ -1,6 +1,8 @@
 #ifdef _WIN32
 #include "os/fs.hpp"
+
 #include <gtest/gtest.h>
+
 #include "support/fixtures.hpp"
 
 namespace nm::os {

@@ -1,11 +1,14 @@
 // Starting programs: captured runs and what a started program inherits.
 #include "os/process.hpp"
+
 #include <gtest/gtest.h>
 #include <thread>
 #include <utility>
+
 #ifndef _WIN32
 #include <poll.h>
 #include <unistd.h>
+
 #endif
 #include "ipc/endpoint.hpp"
 #include "support/fixtures.hpp"
