@@ -13,6 +13,11 @@ TEST(DownloadRequest, TheEdgesOfCopying) {
       {R"("filename": "")", R"("name":null,)"},
       {R"("userAgent": "")", R"("user_agent":"",)"},
       {R"("cookies": "")", R"("cookies":null,)"},
+      // Present but empty is absent, except for the body of a POST.
+      {R"("finalUrl": "", "referrer": "")", R"("referer":null,)"},
+      {R"("finalUrl": "")", R"("final_url":null,)"},
+      {R"("mime": "")", R"("mime":null,)"},
+      {R"("post": "", "postType": "")", R"("post":"","post_type":null,)"},
       {R"("size": 0)", R"("size":null,)"},
       {R"("size": 1)", R"("size":1,)"},
       {R"("postType": "text/plain")", R"("post":null,"post_type":null,)"},
