@@ -6,36 +6,43 @@
 namespace e2e {
 namespace {
 
-// Other callers are refused before any message is read; every frame is answered.
-TEST(EntryPoint, CallersAndFraming) {
-  const auto refused = [](const std::string& args) {
-    return "refusing caller [" + args + "]: not the QAR Torvanel Download Manager extension\n";
-  };
-  const auto error = [](const std::string& why, const std::string& text) {
-    return R"({"ok":false,"error":")" + text + R"(","why":")" + why + R"("})";
-  };
-  const std::string five = frame("5"), bad = frame("[1]");
-  const std::string five_reply =
-      error("refused", "invalid type: integer `5`, expected struct Message at line 1 column 1");
-  const std::string bad_reply =
-      error("refused", "invalid type: integer `1`, expected a boolean at line 1 column 2");
-  // A body of exactly the limit is read and parsed.
-  const std::string at_limit = "{\"pad\":\"" + std::string(1048576 - 10, 'a') + "\"}";
-  // A refusal quoting a message escaped twice over is cut to what a browser takes.
-  std::string quotes = R"({"rules":")", cut = R"({"ok":false,"error":"invalid type: string \")";
-  for (int i = 0; i < 524280; ++i) quotes += R"(\")";
-  for (int i = 0; i < 262127; ++i) cut += R"(\\\")";
-  quotes += "\"}";
-  cut += "\\\\\u2026\",\"why\":\"refused\"}";
-  ASSERT_EQ(quotes.size(), 1048572u);
-  ASSERT_EQ(cut.size(), 1048575u);
+std::string refused(const std::string& args) {
+  return "refusing caller [" + args + "]: not the QAR Torvanel Download Manager extension\n";
+}
+std::string error(const std::string& why, const std::string& text) {
+  return R"({"ok":false,"error":")" + text + R"(","why":")" + why + R"("})";
+}
+const std::string five = frame("5"), bad = frame("[1]");
+const std::string five_reply =
+    error("refused", "invalid type: integer `5`, expected struct Message at line 1 column 1");
+const std::string bad_reply =
+    error("refused", "invalid type: integer `1`, expected a boolean at line 1 column 2");
 
-  const struct {
-    std::vector<std::string> args;
-    std::string input;
-    std::vector<std::string> replies;
-    std::string err{};  // after the prefix; with exit code 1
-  } cases[] = {
+struct Case {
+  std::vector<std::string> args;
+  std::string input;
+  std::vector<std::string> replies;
+  std::string err{};  // after the prefix; with exit code 1
+};
+// Each case in a data directory of its own: the replies, nothing more, the
+// error line and the exit code.
+void expect_runs(const std::vector<Case>& cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input.substr(0, 20) + " " + (c.args.empty() ? "" : c.args[0]));
+    TempFolder data;
+    const auto r = run({c.args, c.input, {{"QTM_DATA_DIR", host_path(data.path())}}});
+    std::string rest;
+    EXPECT_EQ(split_frames(r.out, &rest), c.replies);
+    EXPECT_EQ(rest, "");
+    EXPECT_EQ(r.exit_code, c.err.empty() ? 0 : 1);
+    EXPECT_EQ(r.err, c.err.empty() ? "" : kPrefix + c.err);
+  }
+}
+
+// Only the companion's origin, or its add-on id after a manifest path, runs
+// the host; every other caller is refused before a message is read.
+TEST(EntryPoint, Callers) {
+  expect_runs({
       {{}, five, {}, refused("")},
       {{"chrome-extension://pjgmbkdaieonhfclgkbimepajnodlhfc"},
        five,
@@ -55,7 +62,23 @@ TEST(EntryPoint, CallersAndFraming) {
        five,
        {five_reply}},
       {{"--safari"}, five, {five_reply}},
-      // Framing: at the limit, one over, a reply cut to the limit, each followed by a frame.
+  });
+}
+
+// At the limit, one over, a reply cut to the limit, each followed by a frame;
+// a huge length and input closed early.
+TEST(EntryPoint, Framing) {
+  // A body of exactly the limit is read and parsed.
+  const std::string at_limit = "{\"pad\":\"" + std::string(1048576 - 10, 'a') + "\"}";
+  // A refusal quoting a message escaped twice over is cut to what a browser takes.
+  std::string quotes = R"({"rules":")", cut = R"({"ok":false,"error":"invalid type: string \")";
+  for (int i = 0; i < 524280; ++i) quotes += R"(\")";
+  for (int i = 0; i < 262127; ++i) cut += R"(\\\")";
+  quotes += "\"}";
+  cut += "\\\\\u2026\",\"why\":\"refused\"}";
+  ASSERT_EQ(quotes.size(), 1048572u);
+  ASSERT_EQ(cut.size(), 1048575u);
+  expect_runs({
       {{kOrigin},
        frame(at_limit) + bad,
        {error("refused", "not an http(s) or ftp(s) URL"), bad_reply}},
@@ -63,7 +86,6 @@ TEST(EntryPoint, CallersAndFraming) {
        frame(at_limit + " ") + bad,
        {error("too-large", "a message of 1048577 bytes"), bad_reply}},
       {{kOrigin}, frame(quotes) + bad, {cut, bad_reply}},
-      // A huge length and the input closed early.
       {{kOrigin},
        std::string("\xff\xff\xff\xff", 4) + "0123456789",
        {error("too-large", "a message of 4294967295 bytes")}},
@@ -74,17 +96,7 @@ TEST(EntryPoint, CallersAndFraming) {
       {{kOrigin},
        bad + frame("{\"a\":1,}"),
        {bad_reply, error("refused", "trailing comma at line 1 column 8")}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.input.substr(0, 20) + " " + (c.args.empty() ? "" : c.args[0]));
-    TempFolder data;
-    const auto r = run({c.args, c.input, {{"QTM_DATA_DIR", host_path(data.path())}}});
-    std::string rest;
-    EXPECT_EQ(split_frames(r.out, &rest), c.replies);
-    EXPECT_EQ(rest, "");
-    EXPECT_EQ(r.exit_code, c.err.empty() ? 0 : 1);
-    EXPECT_EQ(r.err, c.err.empty() ? "" : kPrefix + c.err);
-  }
+  });
 }
 
 }  // namespace
