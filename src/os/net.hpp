@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "base/result.hpp"
 
@@ -16,7 +17,13 @@ class TcpStream {
   TcpStream() = default;
   explicit TcpStream(intptr_t handle) : handle_(handle) {}
   TcpStream(TcpStream&& o) noexcept : handle_(o.handle_) { o.handle_ = -1; }
-  TcpStream& operator=(TcpStream&& o) noexcept;
+  TcpStream& operator=(TcpStream&& o) noexcept {
+    if (this != &o) {
+      close();
+      handle_ = std::exchange(o.handle_, -1);
+    }
+    return *this;
+  }
   TcpStream(const TcpStream&) = delete;
   TcpStream& operator=(const TcpStream&) = delete;
   ~TcpStream() { close(); }
@@ -51,7 +58,14 @@ class TcpListener {
  public:
   TcpListener() = default;
   TcpListener(TcpListener&& o) noexcept : handle_(o.handle_), port_(o.port_) { o.handle_ = -1; }
-  TcpListener& operator=(TcpListener&& o) noexcept;
+  TcpListener& operator=(TcpListener&& o) noexcept {
+    if (this != &o) {
+      close();
+      handle_ = std::exchange(o.handle_, -1);
+      port_ = o.port_;
+    }
+    return *this;
+  }
   TcpListener(const TcpListener&) = delete;
   TcpListener& operator=(const TcpListener&) = delete;
   ~TcpListener() { close(); }

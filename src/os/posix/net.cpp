@@ -46,15 +46,6 @@ bool set_blocking(int fd, bool blocking) {
 
 }  // namespace
 
-TcpStream& TcpStream::operator=(TcpStream&& o) noexcept {
-  if (this != &o) {
-    close();
-    handle_ = o.handle_;
-    o.handle_ = -1;
-  }
-  return *this;
-}
-
 void TcpStream::close() {
   if (handle_ != -1) ::close(static_cast<int>(handle_));
   handle_ = -1;
@@ -126,16 +117,6 @@ Result<size_t> TcpStream::recv(char* buf, size_t n) {
     if (err == EAGAIN || err == EWOULDBLOCK) e.kind = ErrorKind::timed_out;
     return e;
   }
-}
-
-TcpListener& TcpListener::operator=(TcpListener&& o) noexcept {
-  if (this != &o) {
-    close();
-    handle_ = o.handle_;
-    port_ = o.port_;
-    o.handle_ = -1;
-  }
-  return *this;
 }
 
 void TcpListener::close() {

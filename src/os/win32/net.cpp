@@ -85,15 +85,6 @@ int wait_writable(SOCKET s, int ms) {
 
 }  // namespace
 
-TcpStream& TcpStream::operator=(TcpStream&& o) noexcept {
-  if (this != &o) {
-    close();
-    handle_ = o.handle_;
-    o.handle_ = -1;
-  }
-  return *this;
-}
-
 void TcpStream::close() {
   if (handle_ != -1) closesocket(as_socket(handle_));
   handle_ = -1;
@@ -166,16 +157,6 @@ Result<size_t> TcpStream::recv(char* buf, size_t n) {
     if (r != SOCKET_ERROR) return static_cast<size_t>(r);
     if (WSAGetLastError() != WSAEINTR) return wsa_error();
   }
-}
-
-TcpListener& TcpListener::operator=(TcpListener&& o) noexcept {
-  if (this != &o) {
-    close();
-    handle_ = o.handle_;
-    port_ = o.port_;
-    o.handle_ = -1;
-  }
-  return *this;
 }
 
 void TcpListener::close() {
