@@ -33,6 +33,9 @@ TEST(DoctorDataDir, SourceAndStateWithoutMovingAnything) {
         locate_data_dir(variable, exe, has_roaming ? std::optional(roaming) : std::nullopt), r);
     EXPECT_EQ(outline(r), want) << variable.value_or("-") << " " << has_roaming;
   }
+  Report empty;
+  check_data_dir(locate_data_dir("", exe, roaming), empty);
+  EXPECT_TRUE(empty.checks.at(0).explanation.starts_with("QTM_DATA_DIR is set but empty"));
   // A pending move is reported, not made; the files are read where they are.
   fs::remove_all(product);
   EXPECT_EQ(files_dir(locate_data_dir(std::nullopt, exe, roaming)), legacy);

@@ -60,9 +60,12 @@ TEST(SerializeReply, OversizedRulesSummaryNamesItsLongestOption) {
   EXPECT_EQ(serialize_reply(rules_summary(big, "")),
             R"({"ok":false,"error":"a rules summary of 1048577 bytes: auto_types is too long",)"
             R"("why":"too-large"})");
-  big.auto_types = "ZIP";
-  for (const auto& [sites, addresses, longest] :
-       {std::tuple{kMaxMessageBytes, 0, "excluded_sites"}, {0u, 70000, "excluded_addresses"}}) {
+  // Each address counts with its quotes and comma: 70000 x 19 bytes outweigh 1.2 MB of types.
+  for (const auto& [sites, addresses, types, longest] :
+       {std::tuple{kMaxMessageBytes, 0, 3u, "excluded_sites"},
+        {0u, 70000, 3u, "excluded_addresses"},
+        {0u, 70000, 1200000u, "excluded_addresses"}}) {
+    big.auto_types.assign(types, 'Z');
     big.excluded_sites.assign(sites, 's');
     big.excluded_addresses.assign(addresses, "*.example.com/xx");
     const std::string got = serialize_reply(rules_summary(big, ""));
