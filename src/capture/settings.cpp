@@ -80,8 +80,7 @@ bool read_value(Cursor& c, uint64_t& out) {
 }
 
 bool read_value(Cursor& c, std::vector<std::string>& out) {
-  out.clear();
-  return c.read_seq([&](Cursor& e) { return e.read_string(out.emplace_back()); });
+  return c.read_strings(out);
 }
 
 bool read_value(Cursor& c, BrowserTicks& out) {

@@ -68,10 +68,6 @@ bool read_notice(Cursor& c, std::optional<Notice>& out) {
   return true;
 }
 
-bool read_strings(Cursor& c, std::vector<std::string>& out) {
-  return c.read_seq([&](Cursor& c) { return c.read_string(out.emplace_back()); });
-}
-
 // The fields in the declared order of the record.
 enum MessageField : size_t {
   kRules,
@@ -130,7 +126,7 @@ bool read_field(Cursor& c, size_t f, Message& m) {
     case kCookieJar:
       return c.read_seq([&](Cursor& c) { return read_cookie(c, m.cookie_jar.emplace_back()); });
     case kUserAgent: return c.read_opt_string(m.user_agent);
-    case kBrands: return read_strings(c, m.brands);
+    case kBrands: return c.read_strings(m.brands);
     case kFilename: return c.read_opt_string(m.filename);
     case kFinalUrl: return c.read_opt_string(m.final_url);
     case kSize: return c.read_opt_uint(m.size, kU64Max, "u64");
@@ -149,7 +145,7 @@ bool read_field(Cursor& c, size_t f, Message& m) {
     case kHideSite: return c.read_opt_string(m.hide_site);
     case kOpenOptions: return c.read_bool(m.open_options);
     case kPage: return c.read_opt_string(m.page);
-    case kLinks: return read_strings(c, m.links);
+    case kLinks: return c.read_strings(m.links);
     case kExcludeSite: return c.read_opt_string(m.exclude_site);
     case kOpen: return c.read_bool(m.open);
     case kDeclined: return read_notice(c, m.declined);

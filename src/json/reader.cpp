@@ -185,6 +185,37 @@ bool Cursor::read_seq(const std::function<bool(Cursor&)>& element) {
   }
 }
 
+// Counts the values at the array's own depth, from the event after its bracket.
+size_t Cursor::seq_length() const {
+  const auto& events = doc_->events();
+  size_t n = 0;
+  int depth = 0;
+  for (size_t i = pos_ + 1; i < events.size(); ++i) {
+    switch (events[i].kind) {
+      case Kind::object_begin:
+      case Kind::array_begin:
+        if (depth++ == 0) ++n;
+        break;
+      case Kind::object_end:
+      case Kind::array_end:
+        if (depth-- == 0) return n;
+        break;
+      case Kind::key: break;
+      case Kind::syntax_error:
+      case Kind::end: return n;
+      default:
+        if (depth == 0) ++n;
+    }
+  }
+  return n;
+}
+
+bool Cursor::read_strings(std::vector<std::string>& out) {
+  out.clear();
+  if (peek().kind == Kind::array_begin) out.reserve(seq_length());
+  return read_seq([&out](Cursor& c) { return c.read_string(out.emplace_back()); });
+}
+
 bool Cursor::read_tuple(size_t n, std::string_view expected,
                         const std::function<bool(Cursor&, size_t)>& element) {
   if (peek().kind != Kind::array_begin) return fail_invalid_type(expected);

@@ -74,6 +74,10 @@ class Cursor {
   bool read_opt_f64(std::optional<double>& out);
   // An array; `element` reads one element (called until the array ends).
   bool read_seq(const std::function<bool(Cursor&)>& element);
+  // An array of strings, in place of what `out` held. Its room is made once:
+  // growing by doubling holds the old and new storage at once, the largest
+  // cost of a 1 MiB list of links.
+  bool read_strings(std::vector<std::string>& out);
   // An array of exactly n values read by `element(i)`.
   bool read_tuple(size_t n, std::string_view expected,
                   const std::function<bool(Cursor&, size_t)>& element);
@@ -107,6 +111,8 @@ class Cursor {
 
  private:
   const impl::Event& peek() const;
+  // How many values the array at the cursor holds, up to any syntax error.
+  size_t seq_length() const;
   bool fail_invalid_type(std::string_view expected);
   bool fail_at_event(std::string message, size_t event, impl::Where where);
   bool fail_syntax(const impl::Event& e);
