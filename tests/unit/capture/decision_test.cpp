@@ -15,6 +15,8 @@ TEST(BrowserGate, AnyUntickedEntryOfTheNameRefuses) {
   EXPECT_EQ(browser_gate(rules, "Google Chrome"), R::browser);
   EXPECT_EQ(browser_gate(rules, "Opera"), std::nullopt);  // names match case-sensitively
   EXPECT_EQ(reason_from_word("FILE-TYPE"), std::nullopt);
+  for (size_t i = 0; i < std::size(kReasons); ++i)
+    EXPECT_EQ(reason_from_word(kReasons[i].wire), static_cast<R>(i)) << kReasons[i].wire;
 
   rules = {};
   rules.excluded_sites = "www.example.com";

@@ -42,6 +42,7 @@ TEST(PatternMatches, SitesAddressesAndTypes) {
       {address_matches, "https://www.example.com/setup.exe", "example.com/*.exe", false},
       {address_matches, "http://example.com/a", "https://example.com/*", false},
       {address_matches, "", "*", true},
+      {address_matches, "https://a.b/x", " \t", false},
       {address_matches, "https://a.b/x?y", "a.b/x", false},
       {address_matches, "https://a.b/1/2?q=3", "a.b*q=3", true},
       {address_matches, "https://a.b/x", "a.b/**x*", true},

@@ -35,9 +35,9 @@ TEST(FindAppBundle, TheInnermostBundleOfTheProgram) {
       {"rel/y.app/nmhost", "rel/y.app"},
       {"/a/b.c.app/nmhost", "/a/b.c.app"}};
   for (const auto& [exe, want] : found) EXPECT_EQ(find_app_bundle(exe), fs::path(want)) << exe;
-  for (const char* exe :
-       {"/a/.app/nmhost", "/a/x.App/nmhost", "/a/x.apps/nmhost", "/a/x.app.bak/nmhost",
-        "/a/app/nmhost", "/a/../nmhost", "/usr/local/bin/nmhost", "nmhost"})
+  for (const char* exe : {"/a/.app/nmhost", "/a/x.App/nmhost", "/a/x.xpp/nmhost", "/a/x.axp/nmhost",
+                          "/a/x.apx/nmhost", "/a/x.apps/nmhost", "/a/x.app.bak/nmhost",
+                          "/a/app/nmhost", "/a/../nmhost", "/usr/local/bin/nmhost", "nmhost"})
     EXPECT_EQ(find_app_bundle(exe), std::nullopt) << exe;
 }
 
