@@ -149,6 +149,21 @@ TEST(Registration, RegisterAndUnregisterInEitherHive) {
   }
 }
 
+// The registry tool is looked for beside the host first, where a folder of
+// its name is passed over, and then on the PATH (Windows keeps it in System32).
+TEST(Registration, RegistryToolFurtherDownTheList) {
+  if (under_wine()) GTEST_SKIP() << "Wine's reg.exe is in its system folder";
+  Install in;
+  fs::create_directories(in.dir / "tools");
+  fs::rename(in.dir / "reg", in.dir / "tools" / "reg");
+  fs::create_directory(in.dir / "reg");
+  const auto r = run({.args = {"--register"},
+                      .env = {{"PATH", (in.dir / "tools").string() + ":/usr/bin:/bin"}},
+                      .exe = in.exe});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(lines(read_text(in.dir / "tools" / "registry")).size(), 5u);
+}
+
 // A failure ends the mode with exit code 1 and one line; what was written
 // before it stays. Wine always has its reg.exe, which cannot be made to fail.
 TEST(Registration, Failures) {
