@@ -99,5 +99,18 @@ TEST(EntryPoint, Framing) {
   });
 }
 
+// A frame that arrives in pieces, the first a single byte, is read whole.
+TEST(EntryPoint, FrameInPieces) {
+  TempFolder data;
+  Session s({.args = {kOrigin}, .env = {{"QTM_DATA_DIR", host_path(data.path())}}});
+  const std::string f = frame(R"({"hello": true})");
+  for (const auto& [at, n] : {std::pair{0, 1}, {1, 4}, {5, 1}, {6, 99}}) {
+    s.write(f.substr(at, n));
+    std::this_thread::sleep_for(Ms(50));
+  }
+  EXPECT_TRUE(s.read_reply().value_or("").starts_with(R"({"ok":true,"version":)"));
+  EXPECT_EQ(s.finish().exit_code, 0);
+}
+
 }  // namespace
 }  // namespace e2e
