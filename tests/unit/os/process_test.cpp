@@ -34,6 +34,10 @@ TEST(RunCaptured, ReadsBothStreamsAndTheExitCode) {
 #endif
   ASSERT_TRUE(r) << r.error();
   EXPECT_EQ(r->exit_code, 7);
+#ifndef _WIN32
+  // Ended by a signal: 128 and its number, as a shell says.
+  EXPECT_EQ(run_captured("/bin/sh", {"-c", "kill -9 $$"}).value().exit_code, 137);
+#endif
   EXPECT_TRUE(r->out == want_out) << r->out.size();
   EXPECT_TRUE(r->err == want_err) << r->err.size();
 }
