@@ -61,6 +61,7 @@ TEST_F(DoctorRegistration, ManifestFaults) {
       // A relative path is read from the manifest's folder.
       {chromium, manifest(chromium, "nmhost"), {}},
       {chromium, ff, {"lacks the extension's origin chrome-extension://"}},
+      {firefox, manifest(chromium, host_), {"lacks the add-on id"}},
       {firefox, manifest(firefox, other), {"is not this installation's host " + utf8(host_)}},
       {firefox, manifest(firefox, gone), {"\"path\" " + utf8(gone) + " does not exist"}},
       {firefox,
@@ -98,10 +99,17 @@ TEST_F(DoctorRegistration, WhichEntryBrowsersUse) {
        "problem Chrome in HKLM (32-bit view), ok Chrome in HKLM (64-bit view)"},
       {{"e", "c.json", "c.json"}, "warning Chrome in HKCU, ok Chrome in HKLM"},  // passed over
       {{"e", "d", "d"}, "problem Chrome in HKCU, problem Chrome in HKLM"},
-      {{"-", "x", "x"}, "warning Chrome in HKLM"}};
+      {{"-", "x", "x"}, "warning Chrome in HKLM"},
+      {{"-", "x", "c.json"},
+       "warning Chrome in HKLM (32-bit view), ok Chrome in HKLM (64-bit view)"}};
   for (const auto& [chrome, want] : entries)
     EXPECT_EQ(outline(run(chrome)),
               want + ", problem Chromium, problem Edge, problem Brave, problem Firefox");
+  EXPECT_TRUE(
+      run({"c.json", "no.json", "-"})
+          .checks[1]
+          .explanation.ends_with(
+              ". Browsers use the entry above instead, but this one takes over if that one goes"));
   // Each hive is written afresh its own way.
   const Report r = run({"e", "d", "d"});
   EXPECT_EQ(r.checks[0].explanation.find("--all-users"), std::string::npos);

@@ -19,6 +19,7 @@ TEST(DownloadRequest, TheEdgesOfCopying) {
       {R"("mime": "")", R"("mime":null,)"},
       {R"("post": "", "postType": "")", R"("post":"","post_type":null,)"},
       {R"("size": 0)", R"("size":null,)"},
+      {R"("size": null)", R"("size":null,)"},
       {R"("size": 1)", R"("size":1,)"},
       {R"("postType": "text/plain")", R"("post":null,"post_type":null,)"},
       {R"("proxy": "ftp://gateway:21", "proxyLogin": true)",

@@ -81,7 +81,7 @@ TEST(ParseMessage, ErrorTextsAndPositions) {
       // Array forms: a value past the last field.
       {R"({"cookieJar": [["a","b","c",true,"p",false,1.5,9]]})", "trailing characters", 48},
       {R"({"declined": ["a","b","c",[]]})", "trailing characters", 27},
-      {R"({"declined": ["a","b","c",-1.5e+3]})", "trailing characters", 27},
+      {R"({"declined": ["a","b","c",-1.05e+3]})", "trailing characters", 27},
       {R"({"declined": ["a","b","c","\\\"\\\""]})", "trailing characters", 27},
       // Syntax.
       {"   ", "EOF while parsing a value", 3},
