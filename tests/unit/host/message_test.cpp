@@ -54,6 +54,7 @@ TEST(ParseMessage, ErrorTextsAndPositions) {
       {R"({"size":0.)" + std::string(400, '0') + "1e1}",
        "invalid type: floating point `0.0`, expected u64", 413},
       {R"({"size":1e99999999999999999999})", "number out of range", 30},
+      {R"({"size":1e10000000000})", "number out of range", 21},
       {R"({"size":-2.5E+99999999999})", "number out of range", 25},
       {R"({"size":1e-2147483648})", "invalid type: floating point `0.0`, expected u64", 21},
       {R"({"size":-0.5e-99999999999})", "invalid type: floating point `-0.0`, expected u64", 25},
