@@ -4,6 +4,10 @@
 
 #include "support/fixtures.hpp"
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 namespace nm::os {
 #ifdef _WIN32
 // "C:a\b" lies under that drive's current folder: made as the system sees it,
@@ -29,6 +33,19 @@ TEST(RoamingAppData, XdgConfigHomeElseHomeConfig) {
   }
   const ScopedEnv no_config("XDG_CONFIG_HOME", std::nullopt), no_home("HOME", "");
   EXPECT_EQ(roaming_app_data(), std::nullopt);
+}
+
+// A program started with standard input closed gets 0 for the next file it opens.
+TEST(Files, DescriptorZeroIsOneLikeAnyOther) {
+  TempFolder tmp;
+  const int saved = ::dup(0);
+  ::close(0);
+  const Status wrote = write_file(tmp / "w", "x"), made = create_empty_file(tmp / "e");
+  const auto read = read_file(tmp / "w");
+  ::dup2(saved, 0);
+  ::close(saved);
+  EXPECT_TRUE(wrote && made) << (wrote ? made.error() : wrote.error());
+  EXPECT_EQ(read ? *read : read.error(), "x");
 }
 #endif
 }  // namespace nm::os
