@@ -113,6 +113,7 @@ TEST(ParseMessage, ErrorTextsAndPositions) {
       {R"(["\uDBFF"])", "lone leading surrogate in hex escape", 8},
       {R"(["\uDaFA"])", "lone leading surrogate in hex escape", 8},
       {R"(["\uDC00"])", "invalid unicode code point", 8},
+      {R"(["\uDFFF"])", "invalid unicode code point", 8},
       {R"(["\uDBFF\u0041"])", "invalid unicode code point", 14},
       {R"({"extra": ["\u00e9\u00E9" 1]})", "expected `,` or `]`", 27},
       {R"(["\uD83D\uDE00\g"])", "invalid escape", 16},

@@ -30,6 +30,10 @@ TEST(ParseEndpoint, ObjectOrArrayAndNothingAround) {
         R"({"port":1,"token":"t")", R"([8080])", R"([8080,"t",1,2])", R"(["t",8080])", "8080",
         "\"t\"", "null", ""})
     EXPECT_FALSE(parse_endpoint(text).ok()) << text;
+  // What the doctor shows of a file that lacks a field, in either form.
+  EXPECT_EQ(parse_endpoint(R"({"port":1} )").error(), "missing field `token` at line 1 column 10");
+  EXPECT_EQ(parse_endpoint(R"([8080])").error(),
+            "invalid length 1, expected struct Endpoint with 3 elements at line 1 column 6");
 }
 
 TEST(EndpointIsLive, UnlessThePidIsGoneOrAnotherListens) {
