@@ -46,7 +46,6 @@ class TcpStream {
   // receive time-out is of the kind timed_out). Interrupted reads are retried.
   Result<size_t> recv(char* buf, size_t n);
   void close();
-  bool is_open() const { return handle_ != -1; }
 
  private:
   intptr_t handle_ = -1;
