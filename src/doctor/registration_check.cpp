@@ -35,21 +35,13 @@ Result<Manifest> parse_manifest(std::string_view bytes) {
   json::Cursor c(bytes);
   if (c.peek_non_object()) return Error{"it is not a JSON object"};
   Manifest m;
-  const auto strings = [](json::Cursor& f, std::vector<std::string>& out) {
-    return f.read_seq([&out](json::Cursor& e) {
-      std::string s;
-      if (!e.read_string(s)) return false;
-      out.push_back(std::move(s));
-      return true;
-    });
-  };
   const bool ok = c.read_record(kLayout, [&](json::Cursor& f, size_t field) {
     switch (field) {
       case kName: return f.read_opt_string(m.name);
       case kPath: return f.read_opt_string(m.path);
       case kType: return f.read_opt_string(m.type);
-      case kOrigins: m.has_origins = true; return strings(f, m.origins);
-      case kExtensions: m.has_extensions = true; return strings(f, m.extensions);
+      case kOrigins: m.has_origins = true; return f.read_strings(m.origins);
+      case kExtensions: m.has_extensions = true; return f.read_strings(m.extensions);
     }
     return f.skip();
   });
