@@ -1,7 +1,6 @@
 #include "host/deliver.hpp"
 
 #include "base/text.hpp"
-#include "ipc/endpoint.hpp"
 #include "ipc/send.hpp"
 #include "os/clock.hpp"
 #include "os/fs.hpp"
@@ -82,11 +81,7 @@ std::optional<fs::path> find_app_bundle(const fs::path& exe) {
 }
 
 Outcome deliver_to_app(const ipc::AppRequest& request, const DeliverSettings& settings) {
-  // Lets the running application bring its window to the front in answer.
-  // Never for the pid that the system reads as "any process".
-  if (auto ep = ipc::read_endpoint(); ep && ep->pid != 0 && ep->pid != kAnyProcess)
-    os::allow_set_foreground(ep->pid);
-
+  // The exchange lets a live application's window come to the front.
   ipc::AppAnswer first = ipc::send_to_app(request);
   if (first.kind != ipc::AppAnswer::Kind::unreachable) return from_answer(std::move(first));
 

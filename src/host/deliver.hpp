@@ -17,8 +17,6 @@ namespace fs = std::filesystem;
 inline constexpr std::string_view kAppProgram = "qartorvaneldownloadmanager.exe";
 // Beside the host: a file naming another program to start.
 inline constexpr std::string_view kAppPathFile = "app-path";
-// The pid AllowSetForegroundWindow takes for "every process" (ASFW_ANY).
-inline constexpr uint32_t kAnyProcess = 0xFFFFFFFF;
 inline constexpr std::string_view kDidNotStart = "QAR Torvanel Download Manager did not start";
 
 // What the browser is told of a delivery: nothing but success, or the why and

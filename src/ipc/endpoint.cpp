@@ -26,6 +26,11 @@ bool endpoint_is_live(uint32_t pid, std::optional<bool> runs, std::optional<uint
   return !listener || *listener == pid;
 }
 
+std::optional<uint32_t> foreground_grant(uint32_t pid, bool live) {
+  if (!live || pid == 0 || pid == kAnyProcess) return std::nullopt;
+  return pid;
+}
+
 Result<Endpoint> parse_endpoint(std::string_view bytes) {
   json::Cursor cursor(bytes);
   Endpoint ep;

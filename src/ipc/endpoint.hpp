@@ -30,6 +30,13 @@ struct Endpoint {
 // where the system will not say, and a pid of 0 names nobody: both are
 // trusted, as there is nothing to tell them by.
 bool endpoint_is_live(uint32_t pid, std::optional<bool> runs, std::optional<uint32_t> listener);
+// The pid AllowSetForegroundWindow takes for "every process" (ASFW_ANY).
+inline constexpr uint32_t kAnyProcess = 0xFFFFFFFF;
+// Which process may bring a window to the front in answer to a request: the
+// endpoint's, and only once it is found live, so that a pid the system has
+// since given to another program is granted nothing; never 0 (nobody) or
+// kAnyProcess.
+std::optional<uint32_t> foreground_grant(uint32_t pid, bool live);
 
 // {"port":P,"token":"T","pid":N} or [P,"T",N], pid optional; only JSON white
 // space may surround the value. The error is the reader's text.

@@ -8,6 +8,7 @@
 #include "os/clock.hpp"
 #include "os/lookup.hpp"
 #include "os/net.hpp"
+#include "os/process.hpp"
 
 namespace nm::ipc {
 
@@ -23,13 +24,11 @@ Result<std::string> read_line(os::TcpStream& s) {
   std::string line;
   char buf[8192];
   for (;;) {
-    const int64_t left_ns = deadline - os::monotonic_ns();
-    if (left_ns <= 0) return os::TcpStream::timeout_error();
-    // Without the time-out the wait is merely unbounded; carry on.
-    (void)s.set_recv_timeout(static_cast<int>((left_ns + 999999) / 1000000));
+    const int left_ms = os::ms_until(deadline);
+    if (left_ms == 0) return os::TcpStream::timeout_error();
     // Room for the longest line and its line feed, and not a byte more.
     const size_t room = std::min(sizeof buf, kMaxAnswerBytes + 1 - line.size());
-    auto n = s.recv(buf, room);
+    auto n = s.recv(buf, room, left_ms);
     if (!n) return n.failure();
     if (*n == 0) return line;
     const std::string_view got(buf, *n);
@@ -71,10 +70,13 @@ AppAnswer send_to_app_in(const fs::path& dir, const AppRequest& request) {
   auto ep = read_endpoint_in(dir);
   if (!ep) return AppAnswer::unreachable("endpoint file: " + ep.error());
   // Asked only when there is a pid to tell by: the usual file has one.
-  if (ep->pid != 0 &&
-      !endpoint_is_live(ep->pid, os::process_exists(ep->pid), os::loopback_listener_pid(ep->port)))
+  const bool live = ep->pid == 0 || endpoint_is_live(ep->pid, os::process_exists(ep->pid),
+                                                     os::loopback_listener_pid(ep->port));
+  if (!live)
     return AppAnswer::unreachable("stale endpoint: process " + std::to_string(ep->pid) +
                                   " does not listen on port " + std::to_string(ep->port));
+  // Lets the application bring its window to the front in answer.
+  if (const auto pid = foreground_grant(ep->pid, live)) os::allow_set_foreground(*pid);
   return exchange(*ep, request);
 }
 

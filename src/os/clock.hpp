@@ -16,4 +16,11 @@ int64_t monotonic_ns();
 // Sleeps (a high-resolution waitable timer on Windows).
 void sleep_ms(unsigned ms);
 
+// Whole milliseconds left until a deadline on the monotonic clock, rounded
+// up, so that a wait for them never ends before it; 0 once it has passed.
+inline int ms_until(int64_t deadline_ns) {
+  const int64_t left = deadline_ns - monotonic_ns();
+  return left <= 0 ? 0 : static_cast<int>((left + 999999) / 1000000);
+}
+
 }  // namespace nm::os

@@ -10,8 +10,9 @@
 
 namespace nm::os {
 
-// A connected IPv4 stream socket, never inherited by child processes.
-// Closed when destroyed.
+// A connected IPv4 stream socket, never inherited by child processes, in
+// non-blocking mode: every wait on the peer is bounded here, by the caller's
+// time, never by a socket option that might not take. Closed when destroyed.
 class TcpStream {
  public:
   TcpStream() = default;
@@ -28,23 +29,24 @@ class TcpStream {
   TcpStream& operator=(const TcpStream&) = delete;
   ~TcpStream() { close(); }
 
-  // Non-blocking connect to 127.0.0.1:port, waiting at most timeout_ms for it
-  // to complete, then back to blocking mode. The error is the system's, or
-  // "connection timed out" (of the kind timed_out).
+  // Connects to 127.0.0.1:port, waiting at most timeout_ms for it to
+  // complete. The error is the system's, or "connection timed out" (of the
+  // kind timed_out).
   static Result<TcpStream> connect_loopback(uint16_t port, int timeout_ms);
 
-  // SO_RCVTIMEO (ms > 0); the error is the system's.
-  Status set_recv_timeout(int ms);
-  // The system's error for a socket operation that ran out of time (what
-  // recv gives once SO_RCVTIMEO has passed), of the kind timed_out.
+  // The system's error for a wait on the peer that ran out of time, of the
+  // kind timed_out.
   static Error timeout_error();
-  // Sends every byte. A send that makes no progress for stall_ms ends it
-  // with timeout_error(), so that a peer that stops
-  // reading cannot hold the host; otherwise the error is the system's text.
+  // Sends every byte. When the socket takes no byte for stall_ms, counted
+  // from the last byte it took, whatever else the peer does (urgent data, a
+  // closed window, a half-close), it ends with timeout_error(), so that a
+  // peer that stops reading cannot hold the host; otherwise the error is the
+  // system's text.
   Status send_all(std::string_view bytes, int stall_ms);
-  // Up to n bytes; 0 at the end of the stream; the error is the system's (a
-  // receive time-out is of the kind timed_out). Interrupted reads are retried.
-  Result<size_t> recv(char* buf, size_t n);
+  // Waits at most timeout_ms for bytes, then reads up to n of them: 0 at the
+  // end of the stream, timeout_error() when none came in time, otherwise the
+  // system's error.
+  Result<size_t> recv(char* buf, size_t n, int timeout_ms);
   void close();
 
  private:
@@ -72,8 +74,8 @@ class TcpListener {
   // Port 0 picks a free port; port() then tells which.
   static Result<TcpListener> bind_loopback(uint16_t port = 0);
   uint16_t port() const { return port_; }
-  // Waits at most timeout_ms for a connection: the connected stream (in
-  // blocking mode), none when the time ran out, or the system's error text.
+  // Waits at most timeout_ms for a connection: the connected stream, none
+  // when the time ran out, or the system's error text.
   Result<std::optional<TcpStream>> accept(int timeout_ms);
   void close();
 

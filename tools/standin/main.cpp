@@ -32,6 +32,10 @@ constexpr int kPollMs = 100;
 // How long a refused move of ipc.json into place is tried again.
 constexpr int kPublishRetryMs = 1000;
 constexpr size_t kMaxRequestBytes = 64 * 1024 * 1024;
+// The longest pause within a request, and the longest a connection is held
+// without an answer.
+constexpr int kReadTimeoutMs = 10000;
+constexpr int kHoldMs = 60000;
 
 constexpr std::string_view kUsage =
     "usage: qtm-standin [options] [data-dir]\n"
@@ -178,7 +182,7 @@ nm::Result<std::string> read_request(os::TcpStream& s) {
   std::string line;
   char buf[8192];
   while (line.size() < kMaxRequestBytes) {
-    auto n = s.recv(buf, sizeof buf);
+    auto n = s.recv(buf, sizeof buf, kReadTimeoutMs);
     if (!n) return n.failure();
     if (*n == 0) break;
     line.append(buf, *n);
@@ -188,7 +192,6 @@ nm::Result<std::string> read_request(os::TcpStream& s) {
 }
 
 void serve(os::TcpStream conn, const Options& o, const std::string& token, const fs::path& dir) {
-  (void)conn.set_recv_timeout(10000);
   auto got = read_request(conn);
   if (!got) {
     say("reading a request failed: " + got.error());
@@ -213,10 +216,9 @@ void serve(os::TcpStream conn, const Options& o, const std::string& token, const
       case Reply::close: return;
       case Reply::none: {
         // Hold the connection until the host gives up and closes it.
-        (void)conn.set_recv_timeout(60000);
         char buf[256];
         for (;;) {
-          auto n = conn.recv(buf, sizeof buf);
+          auto n = conn.recv(buf, sizeof buf, kHoldMs);
           if (!n || *n == 0) return;
         }
       }

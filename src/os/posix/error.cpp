@@ -12,10 +12,6 @@ std::string system_error_text(int code) {
   return text + " (os error " + std::to_string(code) + ")";
 }
 
-int last_error() {
-  return errno;
-}
-
 static ErrorKind kind_of(int code) {
   switch (code) {
     case ENOENT:
@@ -28,6 +24,10 @@ static ErrorKind kind_of(int code) {
 
 Error system_error(int code) {
   return Error{system_error_text(code), kind_of(code)};
+}
+
+Error last_system_error() {
+  return system_error(errno);
 }
 
 Error not_found_error() {

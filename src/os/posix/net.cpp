@@ -2,11 +2,9 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include "os/clock.hpp"
@@ -24,24 +22,19 @@ sockaddr_in loopback(uint16_t port) {
   return a;
 }
 
-// Waits for `events` on the socket for at most timeout_ms, resuming after
+// Waits for `events` on the socket until the deadline, resuming after
 // signals with the time that is left. 1 ready, 0 timed out, -1 error (errno).
-int wait_for(int fd, short events, int timeout_ms) {
-  const int64_t deadline = monotonic_ns() + int64_t{timeout_ms} * 1000000;
+int wait_for(int fd, short events, int64_t deadline_ns) {
   for (;;) {
-    const int64_t left_ns = deadline - monotonic_ns();
-    const int left = left_ns <= 0 ? 0 : static_cast<int>((left_ns + 999999) / 1000000);
     pollfd p{fd, events, 0};
-    const int r = ::poll(&p, 1, left);
+    const int r = ::poll(&p, 1, ms_until(deadline_ns));
     if (r >= 0) return r;
     if (errno != EINTR) return -1;
   }
 }
 
-bool set_blocking(int fd, bool blocking) {
-  const int fl = ::fcntl(fd, F_GETFL);
-  if (fl < 0) return false;
-  return ::fcntl(fd, F_SETFL, blocking ? (fl & ~O_NONBLOCK) : (fl | O_NONBLOCK)) == 0;
+int64_t deadline_in(int ms) {
+  return monotonic_ns() + int64_t{ms} * 1000000;
 }
 
 }  // namespace
@@ -58,7 +51,7 @@ Result<TcpStream> TcpStream::connect_loopback(uint16_t port, int timeout_ms) {
   const sockaddr_in addr = loopback(port);
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
     if (errno != EINPROGRESS) return last_system_error();
-    const int r = wait_for(fd, POLLOUT, timeout_ms);
+    const int r = wait_for(fd, POLLOUT, deadline_in(timeout_ms));
     if (r < 0) return last_system_error();
     if (r == 0) return Error{"connection timed out", ErrorKind::timed_out};
     int err = 0;
@@ -66,17 +59,7 @@ Result<TcpStream> TcpStream::connect_loopback(uint16_t port, int timeout_ms) {
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return last_system_error();
     if (err != 0) return system_error(err);
   }
-  if (!set_blocking(fd, true)) return last_system_error();
   return s;
-}
-
-Status TcpStream::set_recv_timeout(int ms) {
-  timeval tv{};
-  tv.tv_sec = ms / 1000;
-  tv.tv_usec = (ms % 1000) * 1000;
-  if (::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
-    return last_system_error();
-  return {};
 }
 
 Error TcpStream::timeout_error() {
@@ -88,34 +71,34 @@ Error TcpStream::timeout_error() {
 Status TcpStream::send_all(std::string_view bytes, int stall_ms) {
   constexpr size_t kMaxChunk = 2147483647;
   const int fd = static_cast<int>(handle_);
+  int64_t last_progress = monotonic_ns();
   while (!bytes.empty()) {
     const size_t chunk = bytes.size() < kMaxChunk ? bytes.size() : kMaxChunk;
-    // Never blocks, so that a full buffer is waited for with a bound; no
-    // SIGPIPE when the peer has gone: the error comes back as a value.
+    // No SIGPIPE when the peer has gone: the error comes back as a value.
     const ssize_t w = ::send(fd, bytes.data(), chunk, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (w >= 0) {
+    if (w > 0) {
       bytes.remove_prefix(static_cast<size_t>(w));
+      last_progress = monotonic_ns();
       continue;
     }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return last_system_error();
-    const int r = wait_for(fd, POLLOUT, stall_ms);
-    if (r < 0) return last_system_error();
-    if (r == 0) return timeout_error();
+    if (w < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
+      return last_system_error();
+    const int64_t deadline = last_progress + int64_t{stall_ms} * 1000000;
+    if (ms_until(deadline) == 0) return timeout_error();
+    if (wait_for(fd, POLLOUT, deadline) < 0) return last_system_error();
   }
   return {};
 }
 
-Result<size_t> TcpStream::recv(char* buf, size_t n) {
+Result<size_t> TcpStream::recv(char* buf, size_t n, int timeout_ms) {
+  const int fd = static_cast<int>(handle_);
+  const int64_t deadline = deadline_in(timeout_ms);
   for (;;) {
-    const ssize_t r = ::recv(static_cast<int>(handle_), buf, n, 0);
+    const ssize_t r = ::recv(fd, buf, n, MSG_DONTWAIT);
     if (r >= 0) return static_cast<size_t>(r);
-    const int err = errno;
-    if (err == EINTR) continue;
-    Error e = system_error(err);
-    // A blocking socket says this only when its receive time-out ran out.
-    if (err == EAGAIN || err == EWOULDBLOCK) e.kind = ErrorKind::timed_out;
-    return e;
+    if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return last_system_error();
+    if (ms_until(deadline) == 0) return timeout_error();
+    if (wait_for(fd, POLLIN, deadline) < 0) return last_system_error();
   }
 }
 
@@ -141,11 +124,12 @@ Result<TcpListener> TcpListener::bind_loopback(uint16_t port) {
 
 Result<std::optional<TcpStream>> TcpListener::accept(int timeout_ms) {
   const int fd = static_cast<int>(handle_);
+  const int64_t deadline = deadline_in(timeout_ms);
   for (;;) {
-    const int r = wait_for(fd, POLLIN, timeout_ms);
+    const int r = wait_for(fd, POLLIN, deadline);
     if (r < 0) return last_system_error();
     if (r == 0) return std::optional<TcpStream>();
-    const int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+    const int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (c >= 0) return std::optional<TcpStream>(TcpStream(c));
     // A connection that was reset before it was taken: wait for the next.
     if (errno == EINTR || errno == ECONNABORTED || errno == EAGAIN) continue;

@@ -1,9 +1,14 @@
 #include "os/error.hpp"
 
 #include <windows.h>
+#include <winternl.h>
 
 #include "base/text.hpp"
 #include "os/win32/wide.hpp"
+
+// Exported by ntdll, which every process has loaded; the SDK headers do not
+// declare it.
+extern "C" NTSTATUS NTAPI RtlGetLastNtStatus();
 
 namespace nm::os {
 
@@ -18,28 +23,16 @@ std::string system_error_text(int code) {
   return std::string(base::trim_unicode_end(text)) + " (os error " + std::to_string(code) + ")";
 }
 
-int last_error() {
-  return static_cast<int>(GetLastError());
-}
-
-static ErrorKind kind_of(int code) {
-  switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME: return ErrorKind::not_found;
-    case WSAETIMEDOUT:
-    case ERROR_TIMEOUT:
-    case WAIT_TIMEOUT: return ErrorKind::timed_out;
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION: return ErrorKind::in_use;
-    default: return ErrorKind::other;
-  }
-}
-
 Error system_error(int code) {
-  return Error{system_error_text(code), kind_of(code)};
+  return Error{system_error_text(code), windows_error_kind(static_cast<uint32_t>(code), 0)};
+}
+
+Error last_system_error() {
+  // Both read before anything else can change them.
+  const DWORD code = GetLastError();
+  const NTSTATUS status = RtlGetLastNtStatus();
+  return Error{system_error_text(static_cast<int>(code)),
+               windows_error_kind(code, static_cast<uint32_t>(status))};
 }
 
 Error not_found_error() {

@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "os/clock.hpp"
 #include "os/error.hpp"
 
 #ifndef WSA_FLAG_NO_HANDLE_INHERIT
@@ -58,8 +59,8 @@ Result<SOCKET> new_socket() {
   return s;
 }
 
-bool set_blocking(SOCKET s, bool blocking) {
-  u_long nonblocking = blocking ? 0 : 1;
+bool set_nonblocking(SOCKET s) {
+  u_long nonblocking = 1;
   return ioctlsocket(s, FIONBIO, &nonblocking) == 0;
 }
 
@@ -70,17 +71,25 @@ timeval to_timeval(int ms) {
   return tv;
 }
 
-// Waits at most ms for the socket to take data, or to fail (a refused
-// connection shows in the exception set, not the write set): 1 when either
-// came, 0 when the time ran out, SOCKET_ERROR.
-int wait_writable(SOCKET s, int ms) {
-  fd_set writable, failed;
-  FD_ZERO(&writable);
-  FD_ZERO(&failed);
-  FD_SET(s, &writable);
-  FD_SET(s, &failed);
+// What a wait watches: only what its caller needs. Pending urgent data marks
+// a connected socket in the exception set for as long as it is unread, so a
+// wait for writing that also watched that set would end at once, again and
+// again.
+enum Watch : unsigned { kReadable = 1, kWritable = 2, kFailed = 4 };
+
+// Waits at most ms for the socket to show in one of the watched sets: 1 when
+// it does, 0 when the time ran out, SOCKET_ERROR.
+int wait_ready(SOCKET s, unsigned watch, int ms) {
+  fd_set sets[3];
+  fd_set* watched[3] = {};
+  for (unsigned i = 0; i < 3; ++i) {
+    FD_ZERO(&sets[i]);
+    if (!(watch & (1u << i))) continue;
+    FD_SET(s, &sets[i]);
+    watched[i] = &sets[i];
+  }
   timeval tv = to_timeval(ms);
-  return select(0, nullptr, &writable, &failed, &tv);
+  return select(0, watched[0], watched[1], watched[2], &tv);
 }
 
 }  // namespace
@@ -95,11 +104,12 @@ Result<TcpStream> TcpStream::connect_loopback(uint16_t port, int timeout_ms) {
   if (!made) return made.failure();
   const SOCKET s = *made;
   TcpStream stream(static_cast<intptr_t>(s));
-  if (!set_blocking(s, false)) return wsa_error();
+  if (!set_nonblocking(s)) return wsa_error();
   const sockaddr_in addr = loopback(port);
   if (connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
     if (WSAGetLastError() != WSAEWOULDBLOCK) return wsa_error();
-    const int r = wait_writable(s, timeout_ms);
+    // A refused connection shows in the exception set, not the write set.
+    const int r = wait_ready(s, kWritable | kFailed, timeout_ms);
     if (r == SOCKET_ERROR) return wsa_error();
     if (r == 0) return Error{"connection timed out", ErrorKind::timed_out};
     int err = 0;
@@ -108,16 +118,7 @@ Result<TcpStream> TcpStream::connect_loopback(uint16_t port, int timeout_ms) {
       return wsa_error();
     if (err != 0) return system_error(err);
   }
-  if (!set_blocking(s, true)) return wsa_error();
   return stream;
-}
-
-Status TcpStream::set_recv_timeout(int ms) {
-  const DWORD v = static_cast<DWORD>(ms);
-  if (setsockopt(as_socket(handle_), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&v),
-                 sizeof v) != 0)
-    return wsa_error();
-  return {};
 }
 
 Error TcpStream::timeout_error() {
@@ -126,36 +127,41 @@ Error TcpStream::timeout_error() {
 
 Status TcpStream::send_all(std::string_view bytes, int stall_ms) {
   const SOCKET s = as_socket(handle_);
-  // Non-blocking while sending, so that a full buffer is waited for with a
-  // bound; a blocking send would wait for the peer for good.
-  if (!set_blocking(s, false)) return wsa_error();
   // Chunks small enough that each is taken as the peer reads, so that a
   // peer that reads slowly but steadily keeps the send going.
   constexpr size_t kMaxChunk = 64 * 1024;
+  int64_t last_progress = monotonic_ns();
   while (!bytes.empty()) {
     const int chunk = static_cast<int>(bytes.size() < kMaxChunk ? bytes.size() : kMaxChunk);
     const int w = send(s, bytes.data(), chunk, 0);
-    if (w != SOCKET_ERROR) {
+    if (w > 0) {
       bytes.remove_prefix(static_cast<size_t>(w));
+      last_progress = monotonic_ns();
       continue;
     }
-    const int err = WSAGetLastError();
-    if (err == WSAEINTR) continue;
-    if (err != WSAEWOULDBLOCK) return system_error(err);
-    const int r = wait_writable(s, stall_ms);
-    if (r == SOCKET_ERROR) return wsa_error();
-    if (r == 0) return timeout_error();
+    if (w == SOCKET_ERROR) {
+      const int err = WSAGetLastError();
+      if (err != WSAEWOULDBLOCK && err != WSAEINTR) return system_error(err);
+    }
+    const int left = ms_until(last_progress + int64_t{stall_ms} * 1000000);
+    if (left == 0) return timeout_error();
+    if (wait_ready(s, kWritable, left) == SOCKET_ERROR) return wsa_error();
   }
-  if (!set_blocking(s, true)) return wsa_error();
   return {};
 }
 
-Result<size_t> TcpStream::recv(char* buf, size_t n) {
+Result<size_t> TcpStream::recv(char* buf, size_t n, int timeout_ms) {
+  const SOCKET s = as_socket(handle_);
   const int len = static_cast<int>(n < 2147483647 ? n : 2147483647);
+  const int64_t deadline = monotonic_ns() + int64_t{timeout_ms} * 1000000;
   for (;;) {
-    const int r = ::recv(as_socket(handle_), buf, len, 0);
+    const int r = ::recv(s, buf, len, 0);
     if (r != SOCKET_ERROR) return static_cast<size_t>(r);
-    if (WSAGetLastError() != WSAEINTR) return wsa_error();
+    const int err = WSAGetLastError();
+    if (err != WSAEWOULDBLOCK && err != WSAEINTR) return system_error(err);
+    const int left = ms_until(deadline);
+    if (left == 0) return timeout_error();
+    if (wait_ready(s, kReadable, left) == SOCKET_ERROR) return wsa_error();
   }
 }
 
@@ -181,17 +187,18 @@ Result<TcpListener> TcpListener::bind_loopback(uint16_t port) {
 
 Result<std::optional<TcpStream>> TcpListener::accept(int timeout_ms) {
   const SOCKET s = as_socket(handle_);
+  const int64_t deadline = monotonic_ns() + int64_t{timeout_ms} * 1000000;
   for (;;) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(s, &readable);
-    timeval tv = to_timeval(timeout_ms);
-    const int r = select(0, &readable, nullptr, nullptr, &tv);
+    const int r = wait_ready(s, kReadable, ms_until(deadline));
     if (r == SOCKET_ERROR) return wsa_error();
     if (r == 0) return std::optional<TcpStream>();
     // The accepted socket takes the listener's properties: not inherited.
     const SOCKET c = ::accept(s, nullptr, nullptr);
-    if (c != INVALID_SOCKET) return std::optional<TcpStream>(TcpStream(static_cast<intptr_t>(c)));
+    if (c != INVALID_SOCKET) {
+      TcpStream stream(static_cast<intptr_t>(c));
+      if (!set_nonblocking(c)) return wsa_error();
+      return std::optional<TcpStream>(std::move(stream));
+    }
     const int err = WSAGetLastError();
     if (err == WSAEINTR || err == WSAECONNRESET || err == WSAEWOULDBLOCK) continue;
     return system_error(err);

@@ -53,5 +53,11 @@ TEST(ProgramToStart, AppPathOrTheDefault) {
   EXPECT_EQ(program_to_start(dir, "\xef\xbb\xbf/opt/q\n"),
             dir / os::path_from_utf8("\xef\xbb\xbf/opt/q"));
   EXPECT_EQ(program_to_start(dir, " bin/app.exe\n"), dir / "bin/app.exe");
+#ifdef _WIN32
+  // Drive-relative: the host's folder on its own drive; another drive's
+  // current folder, which Windows keeps, elsewhere.
+  EXPECT_EQ(program_to_start(L"D:\\inst", "D:sub\\app.exe"), fs::path(L"D:\\inst\\sub\\app.exe"));
+  EXPECT_EQ(program_to_start(L"D:\\inst", "C:sub\\app.exe"), fs::path(L"C:sub\\app.exe"));
+#endif
 }
 }  // namespace nm::host

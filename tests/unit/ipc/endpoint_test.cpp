@@ -46,5 +46,13 @@ TEST(EndpointIsLive, UnlessThePidIsGoneOrAnotherListens) {
   for (const auto& [pid, runs, listener, want] : live)
     EXPECT_EQ(endpoint_is_live(pid, runs, listener), want)
         << pid << " " << runs.value_or(2) << " " << listener.value_or(0);
+  // The foreground goes to the endpoint's process only once it is found live.
+  const std::tuple<uint32_t, bool, std::optional<uint32_t>> grants[] = {
+      {9, true, 9},
+      {9, false, {}},
+      {0, true, {}},
+      {0xFFFFFFFF, true, {}},
+      {0xFFFFFFFE, true, 0xFFFFFFFE}};
+  for (const auto& [pid, live, want] : grants) EXPECT_EQ(foreground_grant(pid, live), want) << pid;
 }
 }  // namespace nm::ipc

@@ -1,6 +1,7 @@
 #include "os/error.hpp"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 #include "os/process.hpp"
 #include "support/fixtures.hpp"
@@ -29,6 +30,28 @@ TEST(SystemErrors, NotFoundIsTheKindCallersTellApart) {
   CloseHandle(h);
   EXPECT_EQ(r.error_kind(), ErrorKind::in_use) << (r ? "read" : r.error());
 #endif
+  // Windows' codes, as the Win32 layer reads them: a file deleted while
+  // another program holds it is denied until that program lets go.
+  const std::tuple<uint32_t, uint32_t, ErrorKind> windows[] = {{2, 0, ErrorKind::not_found},
+                                                               {3, 0, ErrorKind::not_found},
+                                                               {15, 0, ErrorKind::not_found},
+                                                               {53, 0, ErrorKind::not_found},
+                                                               {67, 0, ErrorKind::not_found},
+                                                               {258, 0, ErrorKind::timed_out},
+                                                               {1460, 0, ErrorKind::timed_out},
+                                                               {10060, 0, ErrorKind::timed_out},
+                                                               {32, 0, ErrorKind::in_use},
+                                                               {33, 0, ErrorKind::in_use},
+                                                               {5, 0xC0000056, ErrorKind::in_use},
+                                                               {5, 0xC0000022, ErrorKind::other},
+                                                               {5, 0, ErrorKind::other},
+                                                               {32, 0xC0000043, ErrorKind::in_use},
+                                                               {183, 0xC0000056, ErrorKind::other},
+                                                               {0, 0, ErrorKind::other},
+                                                               {10061, 0, ErrorKind::other}};
+  for (const auto& [code, status, want] : windows)
+    EXPECT_EQ(windows_error_kind(code, status), want) << code << " " << status;
+
   const auto run = run_captured(tmp / "no-such-program.exe", {});
   ASSERT_FALSE(run);
   EXPECT_EQ(run.error_kind(), ErrorKind::not_found);
