@@ -49,6 +49,13 @@ class TcpStream {
   Result<size_t> recv(char* buf, size_t n, int timeout_ms);
   void close();
 
+  // What a peer that breaks the rules does, for the stand-in application:
+  // one byte of urgent (out-of-band) data; the end of this side's sending
+  // (a half-close); a close that resets the connection instead of ending it.
+  Status send_urgent(char byte);
+  Status shutdown_send();
+  void reset();
+
  private:
   intptr_t handle_ = -1;
 };

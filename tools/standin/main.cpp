@@ -46,6 +46,12 @@ constexpr std::string_view kUsage =
     "  --answer-bytes N     answer N bytes of text (0123456789 repeated) and a line feed\n"
     "  --pause-ms N         wait N ms before answering\n"
     "  --trickle-ms N       send the answer one byte every N ms\n"
+    "  --hold               leave out the answer's line feed, then hold the connection\n"
+    "  --no-read            never read the request (nor check its token)\n"
+    "  --read-pause-ms N    read the request 128 KiB at a time, N ms apart\n"
+    "  --urgent             send one urgent (out-of-band) byte on accepting a connection\n"
+    "  --half-close         shut down the sending side on accepting a connection\n"
+    "  --reset              end each connection with a reset instead of a close\n"
     "  --listen-delay-ms N  wait N ms before listening and writing ipc.json\n"
     "  --exit-at-once       end at once, without listening or writing ipc.json\n"
     "  --max-requests N     end after N requests\n"
@@ -55,11 +61,16 @@ constexpr std::string_view kUsage =
     "The data directory is found as the host finds it when none is given.\n"
     "Ends when the file standin.stop appears in the data directory.\n";
 
-enum class Reply { answer, none, close, bad_utf8 };
-
 struct Options {
-  Reply reply = Reply::answer;
   std::string answer = "ok";
+  bool line_feed = true;  // after the answer
+  // After the answer: hold the connection until the host closes it.
+  bool hold = false;
+  bool read = true;
+  unsigned read_pause_ms = 0;
+  bool urgent = false;
+  bool half_close = false;
+  bool reset = false;
   unsigned listen_delay_ms = 0;
   unsigned pause_ms = 0;
   unsigned trickle_ms = 0;
@@ -107,24 +118,35 @@ nm::Result<Options> parse_options(const std::vector<std::string>& args) {
     if (a == "--answer") {
       const std::string* v = value();
       if (!v) return nm::Error{"--answer needs a text"};
-      o.reply = Reply::answer;
       o.answer = *v;
-    } else if (a == "--no-answer") {
-      o.reply = Reply::none;
-    } else if (a == "--close") {
-      o.reply = Reply::close;
+    } else if (a == "--no-answer" || a == "--close") {
+      o.answer.clear();
+      o.line_feed = false;
+      o.hold = a == "--no-answer";
     } else if (a == "--bad-utf8") {
-      o.reply = Reply::bad_utf8;
+      o.answer = "o\xff\xfek";
+    } else if (a == "--hold") {
+      o.line_feed = false;
+      o.hold = true;
+    } else if (a == "--no-read") {
+      o.read = false;
+    } else if (a == "--urgent") {
+      o.urgent = true;
+    } else if (a == "--half-close") {
+      o.half_close = true;
+    } else if (a == "--reset") {
+      o.reset = true;
     } else if (a == "--answer-bytes") {
       const auto n = count();
       if (!n || *n > kMaxRequestBytes)
         return nm::Error{"--answer-bytes needs a number up to 67108864"};
-      o.reply = Reply::answer;
       o.answer = long_answer(static_cast<size_t>(*n));
-    } else if (a == "--pause-ms" || a == "--trickle-ms") {
+    } else if (a == "--pause-ms" || a == "--trickle-ms" || a == "--read-pause-ms") {
       const auto n = count();
       if (!n || *n > 600000) return nm::Error{a + " needs a number up to 600000"};
-      (a == "--pause-ms" ? o.pause_ms : o.trickle_ms) = static_cast<unsigned>(*n);
+      (a == "--pause-ms"     ? o.pause_ms
+       : a == "--trickle-ms" ? o.trickle_ms
+                             : o.read_pause_ms) = static_cast<unsigned>(*n);
     } else if (a == "--exit-at-once") {
       o.exit_at_once = true;
     } else if (a == "--listen-delay-ms") {
@@ -177,52 +199,57 @@ std::optional<std::string> token_of(std::string_view line) {
   return token;
 }
 
-// Reads up to and including the first line feed, or to the end of the stream.
-nm::Result<std::string> read_request(os::TcpStream& s) {
+// Reads up to and including the first line feed, or to the end of the stream;
+// with a pause, 128 KiB at a time, as an application that reads slowly but
+// steadily.
+nm::Result<std::string> read_request(os::TcpStream& s, unsigned pause_ms) {
   std::string line;
-  char buf[8192];
+  std::vector<char> buf(128 * 1024);
   while (line.size() < kMaxRequestBytes) {
-    auto n = s.recv(buf, sizeof buf, kReadTimeoutMs);
+    auto n = s.recv(buf.data(), buf.size(), kReadTimeoutMs);
     if (!n) return n.failure();
     if (*n == 0) break;
-    line.append(buf, *n);
-    if (line.find('\n') != std::string::npos) break;
+    line.append(buf.data(), *n);
+    if (line.find('\n', line.size() - *n) != std::string::npos) break;
+    if (pause_ms) os::sleep_ms(pause_ms);
   }
   return line;
 }
 
-void serve(os::TcpStream conn, const Options& o, const std::string& token, const fs::path& dir) {
-  auto got = read_request(conn);
-  if (!got) {
-    say("reading a request failed: " + got.error());
-    return;
-  }
-  std::string line = std::move(got).value();
-  if (line.empty()) {
-    say("a connection without a request");
-    return;
-  }
-  if (line.back() != '\n') line += '\n';
-  if (auto st = os::append_file(dir / kRequestsFile, line); !st)
-    say("cannot record the request: " + st.error());
-
-  std::string answer;
-  if (token_of(line) != token) {
-    answer = "invalid token\n";
-  } else {
-    switch (o.reply) {
-      case Reply::answer: answer = o.answer + "\n"; break;
-      case Reply::bad_utf8: answer = "o\xff\xfek\n"; break;
-      case Reply::close: return;
-      case Reply::none: {
-        // Hold the connection until the host gives up and closes it.
-        char buf[256];
-        for (;;) {
-          auto n = conn.recv(buf, sizeof buf, kHoldMs);
-          if (!n || *n == 0) return;
-        }
-      }
+// Until the host closes the connection, the stand-in is stopped or kHoldMs
+// have passed; without reading, only the last two end it.
+void hold(os::TcpStream& conn, const Options& o, const fs::path& dir) {
+  const int64_t end = os::monotonic_ns() + int64_t{kHoldMs} * 1000000;
+  char buf[256];
+  while (os::ms_until(end) > 0 && !os::metadata_readable(dir / kStopFile)) {
+    if (!o.read) {
+      os::sleep_ms(kPollMs);
+      continue;
     }
+    auto n = conn.recv(buf, sizeof buf, kPollMs);
+    if (n ? *n == 0 : n.error_kind() != nm::ErrorKind::timed_out) return;
+  }
+}
+
+void serve(os::TcpStream conn, const Options& o, const std::string& token, const fs::path& dir) {
+  if (o.urgent) (void)conn.send_urgent('!');
+  if (o.half_close) (void)conn.shutdown_send();
+  std::string answer = o.answer + (o.line_feed ? "\n" : "");
+  if (o.read) {
+    auto got = read_request(conn, o.read_pause_ms);
+    if (!got) {
+      say("reading a request failed: " + got.error());
+      return;
+    }
+    std::string line = std::move(got).value();
+    if (line.empty()) {
+      say("a connection without a request");
+      return;
+    }
+    if (line.back() != '\n') line += '\n';
+    if (auto st = os::append_file(dir / kRequestsFile, line); !st)
+      say("cannot record the request: " + st.error());
+    if (token_of(line) != token) answer = "invalid token\n";
   }
   if (o.pause_ms) os::sleep_ms(o.pause_ms);
   // A trickle ends once the host has given up and the sends fail.
@@ -234,6 +261,8 @@ void serve(os::TcpStream conn, const Options& o, const std::string& token, const
       return;
     }
   }
+  if (o.hold) hold(conn, o, dir);
+  if (o.reset) conn.reset();
 }
 
 // The data directory, created when missing; none after saying why.

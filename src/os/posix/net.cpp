@@ -102,6 +102,23 @@ Result<size_t> TcpStream::recv(char* buf, size_t n, int timeout_ms) {
   }
 }
 
+Status TcpStream::send_urgent(char byte) {
+  if (::send(static_cast<int>(handle_), &byte, 1, MSG_OOB | MSG_NOSIGNAL) != 1)
+    return last_system_error();
+  return {};
+}
+
+Status TcpStream::shutdown_send() {
+  if (::shutdown(static_cast<int>(handle_), SHUT_WR) != 0) return last_system_error();
+  return {};
+}
+
+void TcpStream::reset() {
+  const linger now{1, 0};
+  ::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+  close();
+}
+
 void TcpListener::close() {
   if (handle_ != -1) ::close(static_cast<int>(handle_));
   handle_ = -1;

@@ -165,6 +165,23 @@ Result<size_t> TcpStream::recv(char* buf, size_t n, int timeout_ms) {
   }
 }
 
+Status TcpStream::send_urgent(char byte) {
+  if (send(as_socket(handle_), &byte, 1, MSG_OOB) != 1) return wsa_error();
+  return {};
+}
+
+Status TcpStream::shutdown_send() {
+  if (shutdown(as_socket(handle_), SD_SEND) != 0) return wsa_error();
+  return {};
+}
+
+void TcpStream::reset() {
+  const linger now{1, 0};
+  setsockopt(as_socket(handle_), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&now),
+             sizeof now);
+  close();
+}
+
 void TcpListener::close() {
   if (handle_ != -1) closesocket(as_socket(handle_));
   handle_ = -1;
