@@ -1,27 +1,21 @@
 // The examples of docs/protocol.md and docs/application.md, run against the
 // host under test, so that the documents cannot drift from what it does.
-// Each ```example block is one run of the host in a folder of its own, its
-// current folder and, unless env: says otherwise, its data folder:
+// Each ```example block is one run of the host in a folder of its own: its
+// current folder and, unless env: says otherwise, its data folder. Before:
 //   args: ["a", "b"]        the host's arguments (else the companion's origin)
-//   env: NAME=VALUE         set for the host; QTM_DATA_DIR relative to the
-//                           run's folder names the data folder
-//   downloads.json: <the file's content>
-//   app answers: <text>     the stand-in application runs and answers this
-//   send: <message>         one frame to the host (several in order)
-//   bytes: 05 00 ...        bytes to the host as they are, in order with the
-//                           frames
-//   reply: <reply>          what must come back, in order
-//   exit: <code>            the host's exit code (else 0)
-//   stderr: <line>          its standard error's lines (else none)
-//   app gets: <request>     the request lines the application receives, all
-//                           of them (it runs, answering "ok"); token "t0k"
-//   log: <message>          a line the log must hold (the log must hold no
-//                           other)
-//   extension-seen: <line>  the lines of extension-seen, all of them
-//   file: <path> (N bytes)  the files under the run's folder, all of them,
-//                           in path order
-// "..." in a reply, stderr, app gets, log, extension-seen or file line stands
-// for any text.
+//   env: NAME=VALUE         set for it (QTM_DATA_DIR relative to the folder)
+//   downloads.json: <text>  the file; given: <file>: <line> a line of any file
+//   app answers: <text>     the stand-in application runs, answering this
+//   send: <message>         a frame to the host; bytes: 05 00 ... raw bytes
+// What must come out, every line in order (none when the label is absent):
+//   reply: <reply>          exit: <code> (0 when absent)   stderr: <line>
+//   log: <message>          the log's messages
+//   app gets: <request>     when given, the lines the application receives
+//                           (it runs, answering "ok"; its token is "t0k")
+//   extension-seen: <line>  when given; file: <path> (N bytes) when given,
+//                           each file under the folder, in path order
+// "..." there stands for any text; "{host folder}" in any line for the host's
+// folder with a separator after it, as JSON text.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -31,6 +25,7 @@
 #include "harness.hpp"
 #include "host/reply.hpp"
 #include "json/reader.hpp"
+#include "json/writer.hpp"
 
 namespace e2e {
 namespace {
@@ -46,8 +41,9 @@ struct Example {
 
 std::vector<Example> examples(const std::string& doc) {
   static const std::set<std::string> labels = {
-      "args",     "env", "downloads.json", "app answers",    "send", "bytes", "reply",
-      "app gets", "log", "exit",           "extension-seen", "file", "stderr"};
+      "args",  "env",   "downloads.json", "given", "app answers", "send",
+      "bytes", "reply", "app gets",       "log",   "exit",        "extension-seen",
+      "file",  "stderr"};
   std::vector<Example> out;
   bool inside = false;
   int n = 0;
@@ -63,7 +59,12 @@ std::vector<Example> examples(const std::string& doc) {
         ADD_FAILURE() << doc << ":" << n << ": no label in " << line;
         continue;
       }
-      const std::string value = line.substr(line.find_first_not_of(' ', colon + 1));
+      std::string value = line.substr(line.find_first_not_of(' ', colon + 1));
+      if (const size_t at = value.find("{host folder}"); at != std::string::npos) {
+        std::string folder;  // with the separator after it, as JSON text
+        nm::json::append_string(folder, host_path(host_exe().parent_path() / ""));
+        value.replace(at, 13, folder.substr(1, folder.size() - 2));
+      }
       out.back().items[label].push_back(value);
       if (label == "send") {
         out.back().input += frame(value);
@@ -135,6 +136,10 @@ void run_examples(const std::string& doc) {
       EXPECT_TRUE(c.read_strings(o.args) && c.finish()) << e["args"][0];
     }
     if (!e["downloads.json"].empty()) write_text(data / "downloads.json", e["downloads.json"][0]);
+    for (const std::string& given : e["given"]) {
+      const fs::path file = data / given.substr(0, given.find(": "));
+      write_text(file, read_text(file) + given.substr(given.find(": ") + 2) + "\n");
+    }
     std::optional<App> app;
     if (!e["app answers"].empty())
       app.emplace(data, std::vector<std::string>{"--answer", e["app answers"][0]});

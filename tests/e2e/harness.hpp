@@ -342,10 +342,6 @@ struct Host {
     EXPECT_EQ(r.exit_code, 0) << r.err;
     return split_frames(r.out);
   }
-  std::string one(const std::string& body) const {
-    auto replies = talk({body});
-    return replies.size() == 1 ? replies[0] : "<" + std::to_string(replies.size()) + " replies>";
-  }
 };
 
 // The host in a folder of its own, where app-path may name the program to start.
