@@ -122,6 +122,7 @@ struct RunOptions {
   std::vector<std::string> args{};
   std::string input{};
   std::map<std::string, std::string> env{};  // added or replaced
+  std::optional<fs::path> cwd{};             // the program's current folder
   std::optional<fs::path> exe{};             // instead of the host under test
   Ms timeout{30000};
 };
@@ -141,6 +142,7 @@ class Session {
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     for (int i = 0; i < 3; ++i) posix_spawn_file_actions_adddup2(&fa, p[i][i != 0], i);
+    if (o.cwd) posix_spawn_file_actions_addchdir_np(&fa, o.cwd->c_str());
     const fs::path exe = o.exe ? *o.exe : host_exe();
     std::vector<std::string> args = {exe.string()}, env;
     if (under_wine()) args.insert(args.begin(), "wine");
@@ -307,6 +309,17 @@ struct App : Session {
   fs::path data;
 };
 
+// The messages of the data directory's log, time stamps checked and removed.
+inline std::vector<std::string> log_messages(const fs::path& data) {
+  static const std::regex line(
+      R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z  INFO nmhost qtm_nmhost: ([^\n]*)\n)");
+  const std::string text = read_text(data / "logs" / "qtm.log");
+  std::vector<std::string> out;
+  for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it)
+    out.push_back((*it)[1]);
+  return out;
+}
+
 // The host (or a copy, exe) run on a data directory of its own by the companion.
 struct Host {
   TempFolder data;
@@ -315,16 +328,7 @@ struct Host {
   std::vector<std::string> requests() const {
     return lines(read_text(data.path() / "requests.jsonl"));
   }
-  // The log's messages, time stamps checked and removed.
-  std::vector<std::string> log() const {
-    static const std::regex line(
-        R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z  INFO nmhost qtm_nmhost: ([^\n]*)\n)");
-    const std::string text = read_text(data.path() / "logs" / "qtm.log");
-    std::vector<std::string> out;
-    for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it)
-      out.push_back((*it)[1]);
-    return out;
-  }
+  std::vector<std::string> log() const { return log_messages(data.path()); }
   RunOptions options(std::map<std::string, std::string> env = {}) const {
     env["QTM_DATA_DIR"] = host_path(data.path());
     return {.args = {kOrigin}, .env = std::move(env), .exe = exe};
@@ -337,10 +341,6 @@ struct Host {
     const auto r = run(o);
     EXPECT_EQ(r.exit_code, 0) << r.err;
     return split_frames(r.out);
-  }
-  std::string one(const std::string& body) const {
-    auto replies = talk({body});
-    return replies.size() == 1 ? replies[0] : "<" + std::to_string(replies.size()) + " replies>";
   }
 };
 
