@@ -90,13 +90,15 @@ void record_extension_seen(const std::filesystem::path& data_dir, std::string_vi
   // reads, changes and writes the list under this lock, so that none writes
   // back a list read before another's change and drops that browser's line.
   // A lock that cannot be had in time is gone without; the update goes ahead.
+  // A missing data folder is made first: without it there is no lock file,
+  // and two hosts on a new folder would each write their own list.
+  (void)os::make_dirs(data_dir);
   os::FileLock lock(data_dir / kExtensionSeenLockFile);
   for (const int64_t deadline = after_ms(kLockWaitMs);
        !lock.try_lock() && lock.is_open() && before(deadline);)
     os::sleep_ms(1);
   const auto entries = update_of(file, browser, version);
   if (!entries) return;
-  (void)os::make_dirs(data_dir);
   // Replaced whole, so that an interrupted write never leaves half a list;
   // when even that fails for the moment, written in place, as best it can be.
   const std::string list = format_extension_seen(*entries);
