@@ -122,9 +122,9 @@ struct RunOptions {
   std::vector<std::string> args{};
   std::string input{};
   std::map<std::string, std::string> env{};  // added or replaced
-  std::optional<fs::path> cwd{};             // the program's current folder
   std::optional<fs::path> exe{};             // instead of the host under test
   Ms timeout{30000};
+  std::optional<fs::path> cwd{};  // the program's current folder
 };
 
 struct RunResult {
