@@ -64,7 +64,7 @@ struct Installation {
 };
 
 // Check lines: a verdict padded to nine columns, the name, ": " and why.
-TEST(Doctor, TextReport) {
+TEST(Doctor, Reports) {
   const Installation in;
   const auto r = in.run_in(in.doctor, {});
   EXPECT_EQ(r.exit_code, 0) << r.out;
@@ -93,10 +93,8 @@ TEST(Doctor, TextReport) {
                   host_path(in.dir / "com.qartorvaneldownloadmanager.host.json") +
                   ", through which Chrome starts " + host_path(in.exe));
   }
-}
 
-TEST(Doctor, JsonReport) {
-  const Installation in;
+  // The same installation as one JSON object for a support ticket.
   const auto j = in.run_in(in.doctor, {"--json"});
   EXPECT_EQ(j.exit_code, 0);
   ASSERT_EQ(j.out.find('\n'), j.out.size() - 1) << "one line";

@@ -100,24 +100,6 @@ inline std::vector<std::string> split_frames(std::string_view bytes, std::string
   return frames;
 }
 
-// A request line as the stand-in records it, with these keys set to raw JSON
-// (key, value, ...; "cookie_jar" goes within the value of "cookies").
-inline std::string request_line(const std::vector<std::string>& set) {
-  std::string line =
-      R"({"token":"t0k","url":null,"dir":null,"name":null,"later":false,"silent":false,)"
-      R"("start_queue":false,"referer":null,"cookies":null,"user_agent":null,"final_url":null,)"
-      R"("size":null,"mime":null,"post":null,"post_type":null,"private":false,"proxy":null,)"
-      R"("proxy_pac":null,"proxy_login":false,"query":null,"api":null,"action":null,"ids":[],)"
-      R"("category":null,"queue":null,"pair":false,"exit":false,"startup":false,"show":null,)"
-      R"("video_page":null,"video_title":null,"panel_hide_site":null,"links":[],)"
-      R"("exclude_site":null})";
-  for (size_t i = 0; i + 1 < set.size(); i += 2) {
-    const size_t at = line.find("\"" + set[i] + "\":") + set[i].size() + 3;
-    line.replace(at, line.find_first_of(",}", at) - at, set[i + 1]);
-  }
-  return line;
-}
-
 struct RunOptions {
   std::vector<std::string> args{};
   std::string input{};
