@@ -12,8 +12,6 @@ TEST(SerializeReply, EdgesAndTheCutOfAnOversizedError) {
   empty_list.excluded_addresses = std::vector<std::string>{};
   empty_list.min_kb = 0;
   const std::pair<Reply, std::string> replies[] = {
-      {success_reply(), R"({"ok":true})"},
-      {Reply{}, R"({"ok":false})"},  // a video button question answered with false
       {refused_reply(Why::not_running, "a \"quoted\" name\n\x01"),
        R"({"ok":false,"error":"a \"quoted\" name\n\u0001","why":"not-running"})"},
       {empty_list, R"({"ok":true,"excludedAddresses":[],"minKb":0})"}};
