@@ -10,10 +10,11 @@ namespace nm::host {
 namespace fs = std::filesystem;
 
 TEST(Log, UtcTimesAndLinesAppendedUnchangedOrNothing) {
-  // Each day of the years -401 to 2401 and 9999 to 10001 at a moving time, against the calendar.
+  // Each day about the years -400, 0 and 10000 and from 1899 to 2101 at a moving time, against
+  // the calendar: eras, centuries, leap years, months and days before and after 1970.
   using namespace std::chrono;
-  for (const auto& [from, to] : {std::pair{year{-401}, year{2402}}, {year{9999}, year{10002}}})
-    for (sys_days d = from / 1 / 1; d < sys_days(to / 1 / 1); d += days{1}) {
+  for (const auto& [from, to] : {std::pair{-401, -398}, {-1, 2}, {1899, 2102}, {9999, 10002}})
+    for (sys_days d = year{from} / 1 / 1; d < sys_days(year{to} / 1 / 1); d += days{1}) {
       const year_month_day date(d);
       const long long n = d.time_since_epoch().count(), y = static_cast<int>(date.year()),
                       s = (n + 1000000) * 7919 % 86400, us = (n + 1000000) * 999983 % 1000000;
