@@ -43,7 +43,7 @@ TEST(ParseMessage, ErrorTextsAndPositions) {
        "invalid type: floating point `18446744073709552000.0`, expected u64", 29},
       {R"({"rules": -9223372036854775808})",
        "invalid type: integer `-9223372036854775808`, expected a boolean", 30},
-      // Such a number changes no string, and a skipped one no syntax error.
+      // An exponent past 32 bits changes no string, and a skipped one no syntax error.
       {R"({"x":1e99999999999,"rules":"\"1e99999999999"})",
        R"(invalid type: string "\"1e99999999999", expected a boolean)", 44},
       {R"({"x":1e99999999999 "a":1})", "expected `,` or `}`", 20},
