@@ -8,9 +8,7 @@ TEST(ExtensionIds, ThirtyTwoLettersFromAToP) {
   for (int b = 0; b < 256; ++b) {
     std::string id(kChromeStoreId);
     id[b % 32] = static_cast<char>(b);
-    EXPECT_EQ(is_extension_id(id),
-              std::string_view("abcdefghijklmnop").find(id[b % 32]) != std::string_view::npos)
-        << b;
+    EXPECT_EQ(is_extension_id(id), b >= 'a' && b <= 'p') << b;
   }
   for (const size_t n : {0, 31, 33}) EXPECT_FALSE(is_extension_id(std::string(n, 'a'))) << n;
 }
