@@ -18,8 +18,8 @@ TEST(Text, Utf8UnicodeWhiteSpaceAsciiCaseAndDebugQuotes) {
       {"\xF4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
       {"\xF0\x8F\xBF\xBF", "\uFFFD\uFFFD\uFFFD\uFFFD"},  // overlong
       {"\xEF\xBF", "\uFFFD"},                            // cut short
-      {"\x80", "\uFFFD"},                                // a lone continuation byte
-      {"a\xE2\x82!\xF5", "a\uFFFD!\uFFFD"}};
+      {"~\u00E9\x80", "~\u00E9\uFFFD"},                  // a lone continuation byte
+      {"a\xE2\x82!\xF0\x9F\x98?\xF5", "a\uFFFD!\uFFFD?\uFFFD"}};
   for (const auto& [bytes, want] : invalid) {
     EXPECT_FALSE(is_valid_utf8(bytes)) << bytes;
     EXPECT_EQ(utf8_lossy(bytes), want) << bytes;
