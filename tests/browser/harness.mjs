@@ -48,7 +48,7 @@ const FIREFOX_ADDON_ID = 'browser@qartorvanel.example';
 const OTHER_ADDON_ID = 'other@nmhost-tests.invalid';
 
 // Each browser's refusals are rows of [name, extension, host, how the port closes, the
-// refused host's arguments (none: no host starts)].
+// refused host's arguments].
 const chromium = {
   key: 'chromium',
   product: 'Google Chrome',
@@ -123,12 +123,6 @@ const firefox = {
     [
       'an add-on allowed by a manifest of its own is refused by the host', 'other', `${HOST}.other`,
       /^disconnected$/, ({tmp}) => [firefoxManifest(tmp, `${HOST}.other`), OTHER_ADDON_ID]
-    ],
-    // Firefox says the same for a missing manifest; HOST's manifest is there (the main add-on
-    // uses it), so the add-on id is the reason.
-    [
-      'an add-on that no manifest allows gets Firefox\'s own error, and no host starts', 'other',
-      HOST, new RegExp(`^No such native application ${HOST}$`)
     ],
   ],
 };
