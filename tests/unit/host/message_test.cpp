@@ -12,7 +12,8 @@ std::string error_of(std::string_view body) {
   return r ? std::string("<parsed>") : r.error();
 }
 
-// Beside the examples of docs/protocol.md, which run end to end.
+// Beside the examples of docs/protocol.md, which run end to end and pin
+// one row of each error text there.
 TEST(ParseMessage, ErrorTextsAndPositions) {
   const struct {
     std::string body, want;
@@ -39,8 +40,6 @@ TEST(ParseMessage, ErrorTextsAndPositions) {
       {R"({"size": 2.5})", "invalid type: floating point `2.5`, expected u64", 12},
       {R"({"size": 1e-7})", "invalid type: floating point `0.0000001`, expected u64", 13},
       {R"({"size": -0})", "invalid type: floating point `-0.0`, expected u64", 11},
-      {R"({"size": 18446744073709551616})",
-       "invalid type: floating point `18446744073709552000.0`, expected u64", 29},
       {R"({"rules": -9223372036854775808})",
        "invalid type: integer `-9223372036854775808`, expected a boolean", 30},
       // An exponent past 32 bits changes no string, and a skipped one no syntax error.
@@ -72,7 +71,6 @@ TEST(ParseMessage, ErrorTextsAndPositions) {
       {R"({"rules")", "EOF while parsing an object", 8},
       {R"({"rules":true)", "EOF while parsing an object", 13},
       {R"({"links": ["a")", "EOF while parsing a list", 14},
-      {R"({"url": "abc)", "EOF while parsing a string", 12},
       {R"({"links": ["a",]})", "trailing comma", 16},
       {R"({"a":1} x)", "trailing characters", 9},
       {"{\"a\":1}\n\n  x", "trailing characters", 3, 3},
@@ -91,17 +89,12 @@ TEST(ParseMessage, ErrorTextsAndPositions) {
       {R"({"a": 10 x})", "expected `,` or `}`", 10},
       {R"({"a": [1 2]})", "expected `,` or `]`", 10},
       {R"({"a\q": 1})", "invalid escape", 5},
-      {R"(["\uD800"])", "lone leading surrogate in hex escape", 8},
       {R"(["\udbff"])", "lone leading surrogate in hex escape", 8},
       {R"(["\uDaFA"])", "lone leading surrogate in hex escape", 8},
-      {R"(["\uDC00"])", "invalid unicode code point", 8},
       {R"(["\uDFFF"])", "invalid unicode code point", 8},
       {R"(["\uDBFF\u0041"])", "invalid unicode code point", 14},
       {R"({"extra": ["\u00e9\u00E9" 1]})", "expected `,` or `]`", 27},
       {R"(["\uD83D\uDE00\g"])", "invalid escape", 16},
-      {"{\"url\": \"a\tb\"}", "control character (\\u0000-\\u001F) found while parsing a string",
-       11},
-      {R"({"url": "\q"})", "invalid escape", 11},
       // A type error comes before a later syntax error, as the text is read.
       {R"({"rules": null, )", "invalid type: null, expected a boolean", 14},
       {R"({"extra": [1, {"x": [}]})", "expected value", 22},
