@@ -16,6 +16,12 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 const std::string kRulesHead = R"({"ok":true,"version":)";
+// The host's own work on a 32 MB request takes about twice as long when sanitized.
+#ifdef __SANITIZE_ADDRESS__
+constexpr int kSlowdown = 2;
+#else
+constexpr int kSlowdown = 1;
+#endif
 constexpr int kMessages = 1000;
 
 // Whatever the program on the application's port does, the browser gets its
@@ -86,7 +92,7 @@ TEST(Faults, HostilePeers) {
                                         : std::regex_match(*reply, std::regex(row.reply)))
         << reply->substr(0, 200);
     EXPECT_GE(took, row.at_least);
-    EXPECT_LE(took, row.at_most);
+    EXPECT_LE(took, row.at_most * kSlowdown);
   }
   s.write(frame(R"({"hello": true})"));
   EXPECT_TRUE(s.read_reply(10s).value_or("").starts_with(kRulesHead));
