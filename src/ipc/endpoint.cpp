@@ -2,7 +2,6 @@
 
 #include <array>
 
-#include "ipc/data_dir.hpp"
 #include "json/reader.hpp"
 #include "json/writer.hpp"
 #include "os/fs.hpp"
@@ -68,12 +67,6 @@ Result<Endpoint> read_endpoint_in(const fs::path& dir) {
   auto bytes = os::read_file(dir / kEndpointFile);
   if (!bytes) return bytes.failure();
   return parse_endpoint(*bytes);
-}
-
-Result<Endpoint> read_endpoint() {
-  const auto dir = data_dir();
-  if (!dir) return Error{"no data dir"};
-  return read_endpoint_in(*dir);
 }
 
 }  // namespace nm::ipc

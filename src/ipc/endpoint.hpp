@@ -45,7 +45,5 @@ Result<Endpoint> parse_endpoint(std::string_view bytes);
 std::string endpoint_text(const Endpoint& endpoint);
 // Reads `<dir>/ipc.json`; the error is the system's or the reader's text.
 Result<Endpoint> read_endpoint_in(const fs::path& dir);
-// The same in the current data directory, looked up afresh ("no data dir").
-Result<Endpoint> read_endpoint();
 
 }  // namespace nm::ipc
