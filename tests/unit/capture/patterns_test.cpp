@@ -78,7 +78,7 @@ TEST(FileNameOf, TheNameGivenElseTheAddressPath) {
 TEST(IsTransferScheme, HttpAndFtpOnly) {
   // The end-to-end links show http, ftp, data: and javascript: addresses.
   for (const char* url : {"FtpS://x", "ftpes://x"}) EXPECT_TRUE(is_transfer_scheme(url)) << url;
-  for (const char* url : {"blob:https://x", "sftp://x", "https:x", ""})
+  for (const char* url : {"blob:https://x", "sftp://x", "gttp://x", "https:x", ""})
     EXPECT_FALSE(is_transfer_scheme(url)) << url;
 }
 }  // namespace nm::capture

@@ -71,7 +71,7 @@ TEST(ParseMessage, ErrorTextsAndPositions) {
       {R"({"rules")", "EOF while parsing an object", 8},
       {R"({"rules":true)", "EOF while parsing an object", 13},
       {R"({"links": ["a")", "EOF while parsing a list", 14},
-      {R"({"links": ["a",]})", "trailing comma", 16},
+      {"{\"links\": [\"a\",]\n}", "trailing comma", 16},  // a line feed right after
       {R"({"a":1} x)", "trailing characters", 9},
       {"{\"a\":1}\n\n  x", "trailing characters", 3, 3},
       {R"({"a": x})", "expected value", 7},
