@@ -30,7 +30,7 @@ TEST(NormalizeProxy, AddressesAcceptedAndRewritten) {
   for (int b = 0; b < 256; ++b) {
     const char c = static_cast<char>(b);
     for (const auto& [in, allowed] : {std::pair{std::string("http://a") + c + "a:80", name},
-                                      {std::string("http://[:") + c + ":]:80", v6}})
+                                      {std::string("http://[::") + c + "]:80", v6}})
       EXPECT_EQ(normalize_proxy(in).has_value(), allowed.find(c) != allowed.npos) << b;
   }
 }
