@@ -75,6 +75,7 @@ TEST(ParseMessage, ErrorTextsAndPositions) {
       {R"({"a":1} x)", "trailing characters", 9},
       {"{\"a\":1}\n\n  x", "trailing characters", 3, 3},
       {R"({"a": x})", "expected value", 7},
+      {R"({"x":[[],{},x]})", "expected value", 13},  // after a whole list and object
       {R"({"a" 1})", "expected `:`", 6},
       {R"({"a": 1 "b": 2})", "expected `,` or `}`", 9},
       {R"({1: 2})", "key must be a string", 2},
