@@ -246,10 +246,9 @@ TEST(Faults, TwoHostsShareTheDataDirectory) {
   EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()), expected);
   EXPECT_EQ(static_cast<size_t>(std::count(log.begin(), log.end(), '\n')), expected.size())
       << "a log line is broken or repeated";
-  EXPECT_EQ(read_text(h.data.path() / "extension-seen"),
-            read_text(h.data.path() / "extension-seen").starts_with("Google")
-                ? "Google Chrome\t1.999\nMozilla Firefox\t1.999\n"
-                : "Mozilla Firefox\t1.999\nGoogle Chrome\t1.999\n");
+  const std::string seen = read_text(h.data.path() / "extension-seen");
+  EXPECT_EQ(seen, seen.starts_with("Google") ? "Google Chrome\t1.999\nMozilla Firefox\t1.999\n"
+                                             : "Mozilla Firefox\t1.999\nGoogle Chrome\t1.999\n");
   for (const auto& f : fs::directory_iterator(h.data.path()))
     EXPECT_EQ(f.path().filename().string().find(".tmp"), std::string::npos) << f.path();
 }
