@@ -54,9 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string joined, unspaced;
   for (const std::string& w : split_words(pattern)) {
     fuzz::check(!w.empty(), "empty word");
-    for (size_t i = 0; i < w.size();)
-      fuzz::check(!nm::base::is_unicode_space(nm::base::next_code_point(w, i)), "space in a word",
-                  w);
     joined += w;
   }
   for (size_t i = 0; i < pattern.size();) {
@@ -70,13 +67,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string host = host_of(url);
   fuzz::check(!has_ascii_upper(host), "host not lower-cased", host);
   fuzz::check(host.find_first_of("/?#") == std::string::npos, "host with a path", host);
-  fuzz::check(host.size() <= url.size(), "host longer than its URL", host);
   if (!host.empty() && nm::base::trim_unicode(host) == host) {
     fuzz::check(site_matches(host, host), "host does not match itself", host);
     fuzz::check(site_matches(host, "*." + host), "host does not match *.host", host);
     fuzz::check(site_matches("a." + host, "*." + host), "subdomain does not match", host);
   }
-  (void)site_matches(host, pattern);
 
   // address_matches: a case-blind glob, the scheme left out unless named.
   const bool matched = address_matches(url, pattern);
@@ -86,28 +81,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     subject.erase(0, subject.find("://") + 3);
   fuzz::check(matched == (!p.empty() && glob(p, subject)), "address_matches is no glob",
               std::string(url) + " | " + std::string(pattern));
-  fuzz::check(address_matches(url, "*"), "* does not match everything", url);
 
   // type_matches: case blind, "*" at the end a prefix.
   fuzz::check(type_matches(name, name), "type does not match itself", name);
   fuzz::check(type_matches(nm::base::ascii_upper(name), nm::base::ascii_lower(name)), "type case",
               name);
   fuzz::check(type_matches(std::string(name) + "x", std::string(name) + "*"), "type prefix", name);
-  (void)type_matches(name, pattern);
 
-  // file_name_of: the last part of the name, else of the URL's path.
-  for (const bool given : {false, true}) {
-    const std::optional<std::string> filename =
-        given ? std::optional<std::string>(name) : std::nullopt;
-    const std::string file = file_name_of(filename, url);
-    if (given && !file.empty() && name.find_last_of("\\/") + 1 != name.size()) {
-      fuzz::check(file.find_first_of("\\/") == std::string::npos, "name with a separator", file);
-      fuzz::check(name.ends_with(file), "name is not the last part", file);
-    } else {
-      fuzz::check(file.find_first_of("/?#") == std::string::npos, "URL name with a separator",
-                  file);
-      fuzz::check(url.find(file) != std::string_view::npos, "URL name not from the URL", file);
-    }
+  // file_name_of: the last part of the name, else (an empty name too) of the URL's path.
+  const std::string file = file_name_of(name, url);
+  if (!file.empty() && name.find_last_of("\\/") + 1 != name.size()) {
+    fuzz::check(file.find_first_of("\\/") == std::string::npos, "name with a separator", file);
+    fuzz::check(name.ends_with(file), "name is not the last part", file);
+  } else {
+    fuzz::check(file.find_first_of("/?#") == std::string::npos, "URL name with a separator", file);
+    fuzz::check(url.find(file) != std::string_view::npos, "URL name not from the URL", file);
   }
 
   // is_transfer_scheme: blind to ASCII case, needs "://".
