@@ -7,8 +7,7 @@ const ext = globalThis.browser ?? globalThis.chrome;
 let port;  // the last port talk() opened, for close()
 
 const helpers = {
-  sendOnce: (host, message) => ext.runtime.sendNativeMessage(host, message)
-                                   .then((reply) => ({reply}), (e) => ({error: e.message})),
+  sendOnce: (host, message) => ext.runtime.sendNativeMessage(host, message),
 
   // Opens a port and posts the messages back to back; settles once a reply to each came or
   // the port is gone. The port stays open until close().
