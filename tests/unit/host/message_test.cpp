@@ -23,15 +23,10 @@ TEST(ParseMessage, ErrorTextsAndPositions) {
       {R"({"url": null})", "invalid type: null, expected a string", 12},
       {R"({"rules": "x\"y"})", R"(invalid type: string "x\"y", expected a boolean)", 16},
       {R"({"rules": [1,2]})", "invalid type: sequence, expected a boolean", 10},
-      {R"({"rules": {}})", "invalid type: map, expected a boolean", 10},
       {R"({"rules": 0})", "invalid type: integer `0`, expected a boolean", 11},
       {R"({"url": true})", "invalid type: boolean `true`, expected a string", 12},
       {R"({"url": false})", "invalid type: boolean `false`, expected a string", 13},
-      {R"({"rules": false, "hello": true, "open": 1.0})",
-       "invalid type: floating point `1.0`, expected a boolean", 43},
       {R"({"brands": ["a", null]})", "invalid type: null, expected a string", 21},
-      {R"({"brands": "a"})", "invalid type: string \"a\", expected a sequence", 14},
-      {R"({"cookieJar": null})", "invalid type: null, expected a sequence", 18},
       {R"({"cookieJar": [1]})", "invalid type: integer `1`, expected struct BrowserCookie", 16},
       {R"({"cookieJar": [{"expires": "x"}]})", "invalid type: string \"x\", expected f64", 30},
       {R"({"declined": 3})", "invalid type: integer `3`, expected struct Notice", 14},
@@ -58,26 +53,20 @@ TEST(ParseMessage, ErrorTextsAndPositions) {
       {R"({"cookieJar": [{"hostOnly": true, "host_only": false}]})", "duplicate field `host_only`",
        45},
       {R"({"cookieJar": [{"expires": 1, "expirationDate": 2}]})", "duplicate field `expires`", 46},
-      {R"({"title": null, "title": "x"})", "duplicate field `title`", 23},
-      {R"({"declined": {"why": "a", "why": "b"}})", "duplicate field `why`", 31},
       // Array forms: a value past the last field.
       {R"({"cookieJar": [["a","b","c",true,"p",false,1.5,9]]})", "trailing characters", 48},
       {R"({"declined": ["a","b","c",[]]})", "trailing characters", 27},
       {R"({"declined": ["a","b","c",-1.05e+3]})", "trailing characters", 27},
       {R"({"declined": ["a","b","c","\\\"\\\""]})", "trailing characters", 27},
       // Syntax.
-      {"   ", "EOF while parsing a value", 3},
       {R"({"rules":)", "EOF while parsing a value", 9},
       {R"({"rules")", "EOF while parsing an object", 8},
       {R"({"rules":true)", "EOF while parsing an object", 13},
       {R"({"links": ["a")", "EOF while parsing a list", 14},
       {"{\"links\": [\"a\",]\n}", "trailing comma", 16},  // a line feed right after
-      {R"({"a":1} x)", "trailing characters", 9},
       {"{\"a\":1}\n\n  x", "trailing characters", 3, 3},
-      {R"({"a": x})", "expected value", 7},
       {R"({"x":[[],{},x]})", "expected value", 13},  // after a whole list and object
       {R"({"a" 1})", "expected `:`", 6},
-      {R"({"a": 1 "b": 2})", "expected `,` or `}`", 9},
       {R"({1: 2})", "key must be a string", 2},
       {R"({"a": tru})", "expected ident", 10},
       {"{\"a\":\n x}", "expected value", 2, 2},
@@ -116,12 +105,9 @@ TEST(ParseMessage, KeptFieldsArrayFormsAndSkippedValues) {
   ASSERT_TRUE(m.ok()) << m.error();
   EXPECT_TRUE(m->rules && m->panel && !m->user_agent && m->v == "2.0");
   EXPECT_EQ(m->size, UINT64_MAX);
-  EXPECT_EQ(m->declined->why, "site");
-  EXPECT_EQ(m->declined->name, "");
   EXPECT_EQ(m->cookie_jar[0], (ipc::BrowserCookie{"n", "v", "d", true, "p", true, 1.5}));
   const Message a = parse_message(R"([true])").value();
   EXPECT_TRUE(a.rules && !a.hello);
-  EXPECT_EQ(parse_message(R"({"declined": ["file-type", "s"]})")->declined->site, "s");
   EXPECT_TRUE(parse_message(R"({"extra": )" + std::string(126, '[') + std::string(126, ']') + "}"));
 }
 

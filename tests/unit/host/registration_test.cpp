@@ -10,10 +10,7 @@ TEST(RegCandidates, ProgramFolderSystemFoldersThenPath) {
                            "C:/bin;\"C:/odd;dir\";;D:/tools", os::PathListRules::windows),
             (Paths{p("C:/app/reg.exe"), p("C:/Windows/system32/reg.exe"), p("C:/Windows/reg.exe"),
                    p("C:/bin/reg.exe"), p("C:/odd;dir/reg.exe"), p("D:/tools/reg.exe")}));
-  // Missing folders are skipped.
-  EXPECT_EQ(reg_candidates("reg.exe", {}, {}, p("C:/Windows"), "", os::PathListRules::windows),
-            Paths{p("C:/Windows/reg.exe")});
-  // A posix PATH: colons, quotes taken literally, empty entries skipped.
+  // A posix PATH: colons, quotes taken literally; empty entries and missing folders skipped.
   EXPECT_EQ(reg_candidates("reg.exe", p("/opt/q"), {}, {},
                            ":/usr/bin::/\"x\":", os::PathListRules::posix),
             (Paths{p("/opt/q/reg.exe"), p("/usr/bin/reg.exe"), p("/\"x\"/reg.exe")}));
