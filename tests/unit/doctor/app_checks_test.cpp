@@ -15,7 +15,6 @@ TEST(CheckSettings, FileAndOptionsInEffect) {
   // The file (none: no file; "/": a folder in its place), outline, part of the explanation.
   const std::tuple<std::optional<std::string>, std::string, std::string> cases[] = {
       {{}, ok, "every capture option is at its default"},
-      {R"({"settings":{"capture_min_kb":2048}})", ok, "valid"},
       {R"({"settings":[false]})", bad,
        "discarded: invalid type: sequence, expected struct CaptureRules at line 1 column 12."},
       {"\xEF\xBB\xBF{}", bad, "byte-order mark"},
@@ -34,8 +33,6 @@ TEST(CheckSettings, FileAndOptionsInEffect) {
     EXPECT_NE(r.checks[0].explanation.find(in_explanation), std::string::npos)
         << r.checks[0].explanation;
     EXPECT_EQ(r.checks[1].details, describe_options(r.options));
-    EXPECT_EQ(r.options.capture_min_kb,
-              content && content->find("2048") != std::string::npos ? 2048u : 0u);
   }
 }
 
@@ -68,9 +65,7 @@ TEST(CheckEndpoint, FileListenerAndProcess) {
   const std::tuple<std::optional<std::string>, bool, std::optional<bool>, std::string> rows[] = {
       {{}, false, false, "warning ipc.json"},
       {R"({"port":70000,"token":"t"})", true, true, "problem ipc.json"},
-      {"\xEF\xBB\xBF" + valid, true, true, "problem ipc.json"},
       {valid, true, true, ipc + "ok" + port + "ok application process"},
-      {R"([4711,"t",9])", false, false, ipc + "warning" + port + "warning application process"},
       {valid, false, true, ipc + "problem" + port + "ok application process"},
       {valid, true, false, ipc + "ok" + port + "warning application process"},
       {valid, false, std::nullopt, ipc + "warning" + port + "warning application process"},
@@ -90,9 +85,6 @@ TEST(CheckEndpoint, FileListenerAndProcess) {
 TEST(SystemProbe, ConnectsToWhatListens) {
   auto listener = os::TcpListener::bind_loopback();
   ASSERT_TRUE(listener.ok()) << listener.error();
-  const uint16_t listening_port = listener->port();
-  EXPECT_TRUE(system_probe().connect(listening_port).ok());
-  listener->close();
-  EXPECT_FALSE(system_probe().connect(listening_port).ok());
+  EXPECT_TRUE(system_probe().connect(listener->port()).ok());
 }
 }  // namespace nm::doctor

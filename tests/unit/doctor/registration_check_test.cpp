@@ -73,8 +73,7 @@ TEST_F(DoctorRegistration, ManifestFaults) {
       {chromium,
        R"({"name": 5})",
        {"invalid type: integer `5`, expected a string at line 1 column 10"}},
-      {chromium, "[1]", {"is not valid: it is not a JSON object"}},
-      {chromium, "x", {"is not valid: expected value at line 1 column 1"}}};
+      {chromium, "[1]", {"is not valid: it is not a JSON object"}}};
   for (const auto& [kind, text, markers] : cases) {
     put(t_ / "m.json", text);
     const auto got = manifest_faults(kind, t_ / "m.json", host_);
@@ -90,8 +89,6 @@ TEST_F(DoctorRegistration, WhichEntryBrowsersUse) {
   const std::pair<std::array<const char*, 3>, std::string> entries[] = {
       // Chrome key's outline
       {{"-", "-", "-"}, "problem Chrome"},
-      {{"c.json", "-", "-"}, "ok Chrome in HKCU"},
-      {{"f.json", "-", "-"}, "problem Chrome in HKCU"},
       // A broken machine entry behind a good user entry.
       {{"c.json", "no.json", "-"}, "ok Chrome in HKCU, warning Chrome in HKLM (32-bit view)"},
       // The views differ: the 32-bit one is read first.

@@ -26,13 +26,11 @@ TEST(DataDir, VariablePortableFolderRoamingAndTheLegacyMove) {
   EXPECT_EQ(data_dir_from(std::nullopt, exe, roaming), data);
   EXPECT_TRUE(fs::is_empty(data));  // the probe is gone
   EXPECT_EQ(portable_data_dir_for(fs::path("nmhost.exe")), std::nullopt);
-  EXPECT_EQ(data_dir_from(std::nullopt, std::nullopt, std::nullopt), std::nullopt);
 
-  // The variable wins unchecked; empty, it is the current folder.
+  // The variable wins unchecked.
   const fs::path missing = tmp / "not" / "there";
   EXPECT_EQ(data_dir_from(os::path_to_utf8(missing), exe, roaming), missing);
   EXPECT_FALSE(fs::exists(missing));
-  EXPECT_EQ(data_dir_from(std::string(), exe, roaming), fs::path());
   const ScopedEnv variable("QTM_DATA_DIR", os::path_to_utf8(missing));
   EXPECT_EQ(data_dir(), missing);
 #ifdef _WIN32

@@ -39,14 +39,8 @@ TEST(InterpretAnswer, OkTooLargeOrTheFailure) {
     EXPECT_EQ(interpret_answer(line), AppAnswer::too_large(std::string(base::trim_unicode(line))))
         << line;
   const std::pair<const char*, const char*> failures[] = {
-      {"OK\n", "OK"},
-      {"o\xffk\n", "stream did not contain valid UTF-8"},
-      {"Ok", "Ok"},
       {"ok\xc3\n", "stream did not contain valid UTF-8"},
       {"okay\n", "okay"},
-      {"ok ok\n", "ok ok"},
-      {"", "no answer"},
-      {"\r\n", "no answer"},
       {" \t \n", "no answer"},
       {"  busy  \r\n", "  busy"},
       {"Too-large\n", "Too-large"},
