@@ -111,6 +111,11 @@ TEST(Doctor, Reports) {
       << tail;
   EXPECT_EQ(v.at("checks").as_array().size(), Installation::outline().size());
   EXPECT_EQ(v.at("problems"), 0);
+  // A portable installation is not registered, whatever QTM_DATA_DIR names.
+  fs::create_directory(in.dir / "data");
+  const std::string report = in.run_in(in.doctor, {}).out;
+  EXPECT_NE(report.find(under_wine() ? "\nwarning  registration: " : "\nok       registration: "),
+            std::string::npos);
 }
 
 TEST(Doctor, HelpAndAnUnknownOption) {

@@ -147,6 +147,10 @@ TEST(Registration, RegisterAndUnregisterInEitherHive) {
       EXPECT_EQ(calls.back(), "delete|HKCU\\" + kExtensionKey + "|/f|/reg:32|");
     }
   }
+  // A result line that cannot be written fails the mode.
+  Session unread({.args = {"--unregister"}, .exe = in.exe});
+  unread.close_output();
+  EXPECT_EQ(unread.finish().exit_code, 1);
 }
 
 // The registry tool is looked for beside the host first, where a folder of
