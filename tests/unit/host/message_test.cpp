@@ -105,6 +105,8 @@ TEST(ParseMessage, KeptFieldsArrayFormsAndSkippedValues) {
   ASSERT_TRUE(m.ok()) << m.error();
   EXPECT_TRUE(m->rules && m->panel && !m->user_agent && m->v == "2.0");
   EXPECT_EQ(m->size, UINT64_MAX);
+  // Beside an exponent past 32 bits, only that exponent is rewritten.
+  EXPECT_EQ(parse_message(R"({"x":1e99999999999,"size":12345678901234})")->size, 12345678901234u);
   EXPECT_EQ(m->cookie_jar[0], (ipc::BrowserCookie{"n", "v", "d", true, "p", true, 1.5}));
   const Message a = parse_message(R"([true])").value();
   EXPECT_TRUE(a.rules && !a.hello);
@@ -124,7 +126,7 @@ TEST(ParseMessage, NumbersAsStrtodReadsThem) {
       "0 -0 1 -2.5 0.1 0.09 0.9 0.5 9007199254740993 18446744073709551616 "
       "1.7976931348623157 2.4703282292062328"),
       e("e0 E+2 e-7 e308 e309 e-307 e-323 e-324 E+400 e-400 e-4690 e-5000 e-5325 "
-        "e+00000000000009 e10000000000 e-2147483648 E+2147483648 e-99999999999");
+        "e+00000000000009 e800 e10000000000 e-2147483648 E+2147483648 e-99999999999");
   for (std::string w; m >> w;) mantissas.push_back(w);
   for (std::string w; e >> w;) exponents.push_back(w);
   for (const std::string& mantissa : mantissas)
