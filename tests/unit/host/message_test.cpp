@@ -120,7 +120,7 @@ TEST(ParseMessage, NumbersAsStrtodReadsThem) {
   // ends, and past 32 bits.
   const std::string zeros(5000, '0');
   std::vector<std::string> mantissas = {"0." + zeros.substr(0, 400) + "1", "1" + zeros,
-                                        "-1" + zeros + ".5"},
+                                        "-1" + zeros + ".5", "0.1" + zeros.substr(0, 500) + "1"},
                            exponents = {""};
   std::istringstream m(
       "0 -0 1 -2.5 0.1 0.09 0.9 0.5 9007199254740993 18446744073709551616 "
