@@ -42,6 +42,7 @@ TEST(ParseMessage, ErrorTextsAndPositions) {
        R"(invalid type: string "\"1e99999999999", expected a boolean)", 44},
       {R"({"x":1e99999999999 "a":1})", "expected `,` or `}`", 20},
       {R"({"x":1e99999999999,"y":1e})", "invalid number", 26},
+      {"1e99999999999", "number out of range", 13},
       // A leading zero is broken JSON at the digit after it, whatever type was asked.
       {"[-01]", "invalid number", 4},
       {R"({"rules":012})", "invalid number", 11},
@@ -84,7 +85,7 @@ TEST(ParseMessage, ErrorTextsAndPositions) {
       {R"(["\uDFFF"])", "invalid unicode code point", 8},
       {R"(["\uDBFF\u0041"])", "invalid unicode code point", 14},
       {R"({"extra": ["\u00e9\u00E9" 1]})", "expected `,` or `]`", 27},
-      {R"(["\uD83D\uDE00\g"])", "invalid escape", 16},
+      {R"(["\uD800\uDC00\g"])", "invalid escape", 16},
       // A type error comes before a later syntax error, as the text is read.
       {R"({"rules": null, )", "invalid type: null, expected a boolean", 14},
       {R"({"extra": [1, {"x": [}]})", "expected value", 22},
