@@ -65,6 +65,7 @@ TEST(Faults, HostilePeers) {
        R"({"ok":false,"error":")" + digits + R"(","why":"refused"})"},
       {{"--answer-bytes", "65537"}, false, refused("answer line longer than 65536 bytes")},
       {{"--reset"}, false, ok},
+      {{"--answer", "ok\nbusy"}, false, ok},  // what follows the line feed is dropped
       // The whole line within 2 s, however it trickles in.
       {{"--trickle-ms", "500"}, false, ok, 1400ms, 4s},
       {{"--trickle-ms", "850"}, false, timed_out, 1900ms, 6s},

@@ -8,6 +8,7 @@ using Args = std::vector<std::string>;
 TEST(CommandLine, SplitsByTheWindowsRules) {
   const std::pair<const char*, Args> cases[] = {
       {"", {}},
+      {"prog", {"prog"}},
       {"prog  \t a\t\tb  ", {"prog", "a", "b"}},
       // The program name keeps its backslashes and knows no escapes.
       {"\"C:\\dir\\\" b", {"C:\\dir\\", "b"}},

@@ -102,11 +102,11 @@ TEST_F(DoctorRegistration, WhichEntryBrowsersUse) {
   for (const auto& [chrome, want] : entries)
     EXPECT_EQ(outline(run(chrome)),
               want + ", problem Chromium, problem Edge, problem Brave, problem Firefox");
+  const std::string hklm = run({"c.json", "no.json", "-"}).checks[1].explanation;
   EXPECT_TRUE(
-      run({"c.json", "no.json", "-"})
-          .checks[1]
-          .explanation.ends_with(
-              ". Browsers use the entry above instead, but this one takes over if that one goes"));
+      hklm.ends_with("no.json does not exist; run nmhost.exe --register --all-users as "
+                     "administrator to write it afresh. Browsers use the entry above "
+                     "instead, but this one takes over if that one goes"));
   // Each hive is written afresh its own way.
   const Report r = run({"e", "d", "d"});
   EXPECT_EQ(r.checks[0].explanation.find("--all-users"), std::string::npos);

@@ -26,8 +26,8 @@ TEST(ParseEndpoint, ObjectOrArrayAndNothingAround) {
     EXPECT_FALSE(parse_endpoint(text).ok()) << text;
   // What the doctor shows of a file that lacks a field, in either form.
   EXPECT_EQ(parse_endpoint(R"({"port":1} )").error(), "missing field `token` at line 1 column 10");
-  EXPECT_EQ(parse_endpoint(R"([8080])").error(),
-            "invalid length 1, expected struct Endpoint with 3 elements at line 1 column 6");
+  EXPECT_EQ(parse_endpoint(R"([8080 ])").error(),
+            "invalid length 1, expected struct Endpoint with 3 elements at line 1 column 7");
 }
 
 TEST(EndpointIsLive, UnlessThePidIsGoneOrAnotherListens) {
