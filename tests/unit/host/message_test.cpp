@@ -38,14 +38,13 @@ TEST(ParseMessage, ErrorTextsAndPositions) {
       {R"({"rules": -9223372036854775808})",
        "invalid type: integer `-9223372036854775808`, expected a boolean", 30},
       // An exponent past 32 bits changes no string, and a skipped one no syntax error.
-      {R"({"x":1e99999999999,"rules":"\"1e99999999999"})",
-       R"(invalid type: string "\"1e99999999999", expected a boolean)", 44},
+      {R"({"x":1e99999999999,"rules":"1e99999999999\"1e99999999999"})",
+       R"(invalid type: string "1e99999999999\"1e99999999999", expected a boolean)", 57},
       {R"({"x":1e99999999999 "a":1})", "expected `,` or `}`", 20},
       {R"({"x":1e99999999999,"y":1e})", "invalid number", 26},
       {"1e99999999999", "number out of range", 13},
       // A leading zero is broken JSON at the digit after it, whatever type was asked.
       {"[-01]", "invalid number", 4},
-      {R"({"rules":012})", "invalid number", 11},
       {R"({"rules":00})", "invalid number", 11},
       {R"({"rules":09})", "invalid number", 11},
       // Repeated keys: after the key and the white space behind it.
@@ -65,6 +64,7 @@ TEST(ParseMessage, ErrorTextsAndPositions) {
       {R"({"rules":true)", "EOF while parsing an object", 13},
       {R"({"links": ["a")", "EOF while parsing a list", 14},
       {"{\"links\": [\"a\",]\n}", "trailing comma", 16},  // a line feed right after
+      {R"({"a":{"b":1,}})", "trailing comma", 13},
       {"{\"a\":1}\n\n  x", "trailing characters", 3, 3},
       {R"({"x":[[],{},x]})", "expected value", 13},  // after a whole list and object
       {R"({"a" 1})", "expected `:`", 6},
@@ -77,8 +77,6 @@ TEST(ParseMessage, ErrorTextsAndPositions) {
       {R"({"a": 1E+})", "invalid number", 10},
       {R"({"a": 1.)", "EOF while parsing a value", 8},
       {R"({"a": 1e)", "EOF while parsing a value", 8},
-      {R"({"a": 10 x})", "expected `,` or `}`", 10},
-      {R"({"a": [1 2]})", "expected `,` or `]`", 10},
       {R"({"a\q": 1})", "invalid escape", 5},
       {R"(["\udbff"])", "lone leading surrogate in hex escape", 8},
       {R"(["\uDaFA"])", "lone leading surrogate in hex escape", 8},
